@@ -1,0 +1,1708 @@
+// inkbands: CUPS raster to ESC/P2 raster graphics for Epson inkjet printers.
+//
+// Reads CUPS raster pages from standard input (or a file) and writes the
+// printer's command stream to standard output: job and page commands, rows
+// woven into print-head bands, error-diffusion dithered contone lines, 1-bit
+// and 2-bit dots, PackBits compressed.
+
+#include "inkbands.h"
+
+#include <cups/ppd.h>
+#include <cups/raster.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+typedef cups_page_header2_t page_header_t;
+
+// ---------------------------------------------------------------------------
+// Dot-size tables: nominal intensity of each dot level (no dot, then the
+// dot sizes), three rows for plain, special and other media.
+
+static const int Series1_360[] = {0, 255, 0, 255, 0, 255};
+static const int Series1_720[] = {0, 381, 0, 255, 0, 340};
+static const int Series2_360[] = {0, 255, 0, 255, 0, 255};
+static const int Series2_360x720[] = {0, 255, 0, 255, 0, 255};
+static const int Series2_720[] = {0, 381, 0, 255, 0, 340};
+static const int Series3_360[] = {0, 255, 0, 255, 0, 255};
+static const int Series3_360x720[] = {0, 255, 0, 255, 0, 255};
+static const int Series3_720[] = {0, 383, 0, 311, 0, 340};
+static const int Series4_360[] = {0, 255, 0, 283, 0, 255};
+static const int Series4_720[] = {0, 319, 0, 319, 0, 319};
+static const int Series4_1440x720[] = {0, 638, 0, 638, 0, 638};
+static const int Series5_360[] = {0, 255, 0, 255, 0, 255};
+static const int Series5_720[] = {0, 283, 0, 255, 0, 255};
+static const int Series5_1440x720[] = {0, 567, 0, 510, 0, 510};
+static const int Series6_360[] = {0, 255, 0, 255, 0, 255};
+static const int Series6_720[] = {0, 180, 272, 400, 0, 135, 204, 300,
+                                  0, 115, 173, 255};
+static const int Series6_1440x720[] = {0, 270, 408, 600, 0, 203, 306, 450,
+                                       0, 173, 260, 383};
+static const int Series6_2880x720[] = {0, 360, 544, 800, 0, 270, 408, 600,
+                                       0, 230, 346, 510};
+static const int Series7_360[] = {0, 255, 0, 255, 0, 255};
+static const int Series7_720[] = {0, 300, 0, 255, 0, 255};
+static const int Series7_720x3[] = {0, 165, 300, 0, 140, 255, 0, 140, 255};
+static const int Series7_1440x720[] = {0, 450, 0, 383, 0, 383};
+static const int Series7_1440x720x3[] = {0, 248, 450, 0, 210, 383,
+                                         0, 210, 383};
+static const int SeriesCXX_360[] = {0, 127, 191, 255, 0, 127, 191, 255,
+                                    0, 127, 191, 255};
+static const int SeriesCXX_720[] = {0, 200, 300, 400, 0, 150, 225, 300,
+                                    0, 140, 210, 280};
+static const int SeriesCXX_1440x720[] = {0, 320, 480, 640, 0, 240, 360, 480,
+                                         0, 224, 336, 448};
+static const int SeriesCXX_2880x720[] = {0, 320, 480, 640, 0, 255, 360, 480,
+                                         0, 255, 336, 448};
+static const int SeriesC78_360[] = {0, 85, 170, 255, 0, 85, 170, 255,
+                                    0, 85, 170, 255};
+static const int SeriesC78_720[] = {0, 150, 300, 450, 0, 120, 240, 360,
+                                    0, 100, 200, 300};
+static const int SeriesC78_1440x720[] = {0, 200, 400, 600, 0, 160, 320, 480,
+                                         0, 133, 267, 400};
+static const int SeriesC78_2880x1440[] = {0, 450, 451, 452, 0, 360, 361, 362,
+                                          0, 300, 301, 302};
+static const int Series5000_360[] = {0, 255, 0, 255, 0, 255};
+static const int Series5000_720[] = {0, 340, 0, 255, 0, 340};
+static const int Series5000_1440x720[] = {0, 680, 0, 510, 0, 680};
+static const int Series5500_720[] = {0, 300, 0, 255, 0, 255};
+static const int Series5500_1440x720[] = {0, 248, 450, 0, 210, 383,
+                                          0, 210, 383};
+static const int Series9000_360[] = {0, 255, 0, 255, 0, 255};
+static const int Series9000_720[] = {0, 283, 0, 255, 0, 255};
+static const int Series9000_1440x720[] = {0, 567, 0, 510, 0, 510};
+static const int Series10000_360[] = {0, 85, 170, 255, 0, 85, 170, 255,
+                                      0, 85, 170, 255};
+static const int Series10000_720[] = {0, 106, 213, 319, 0, 106, 213, 319,
+                                      0, 106, 213, 319};
+static const int Series10000_1440x720[] = {0, 212, 426, 638, 0, 212, 426, 638,
+                                           0, 212, 426, 638};
+
+// Printer colour code of each ink plane (black, cyan, magenta, yellow,
+// light cyan, light magenta).
+static const int ctable[kMaxPlanes] = {0x00, 0x02, 0x01, 0x04, 0x12, 0x11, 0x00};
+
+// Largest memory a page may ask for: a 44 inch roll at 2880 dpi in six
+// inks fits with room to spare; anything above is a broken header.
+static const uint64_t kMaxPageMemory = 1024ull * 1024 * 1024;
+
+// Largest resolution any ESC/P2 head prints.
+static const unsigned kMaxResolution = 5760;
+
+// Set once the raster stream could not deliver a line of the current page.
+static bool RasterEnded;
+
+// ---------------------------------------------------------------------------
+// Small output helpers: bytes go out in the order the printer reads them.
+
+static void put8(int value) { putchar(value & 255); }
+
+static void put16(int value)
+{
+  putchar(value & 255);
+  putchar((value >> 8) & 255);
+}
+
+static void put32(unsigned value)
+{
+  putchar(value & 255);
+  putchar((value >> 8) & 255);
+  putchar((value >> 16) & 255);
+  putchar((value >> 24) & 255);
+}
+
+static void putbytes(const char *bytes, size_t length)
+{
+  fwrite(bytes, 1, length, stdout);
+}
+
+// Send the job end commands, report a job that cannot be printed and stop.
+static void Shutdown(ppd_file_t *ppd);
+
+[[noreturn]] static void Fatal(ppd_file_t *ppd, const char *format, ...)
+  __attribute__((format(printf, 2, 3)));
+
+[[noreturn]] static void Fatal(ppd_file_t *ppd, const char *format, ...)
+{
+  va_list ap;
+  va_start(ap, format);
+  fputs("ERROR: ", stderr);
+  vfprintf(stderr, format, ap);
+  fputs("\n", stderr);
+  va_end(ap);
+  if (ppd)
+    Shutdown(ppd);
+  fflush(stdout);
+  exit(1);
+}
+
+// Push buffered printer data out and stop the job when the printer
+// connection or the output file is gone.
+static void FlushOutput(ppd_file_t *ppd)
+{
+  if (fflush(stdout) != 0 || ferror(stdout))
+  {
+    int err = errno;
+    fprintf(stderr, "ERROR: Unable to send print data to the printer - %s\n",
+            strerror(err ? err : EIO));
+    exit(1);
+  }
+  (void)ppd;
+}
+
+// Write a relative vertical feed; feeds beyond the 16-bit field go out
+// in several commands so the paper still lands on the right row.
+static void WriteVerticalFeed(int feed)
+{
+  while (feed > 65535)
+  {
+    putbytes("\033(v\002\000", 5);
+    put16(65535);
+    feed -= 65535;
+  }
+  putbytes("\033(v\002\000", 5);
+  put16(feed);
+}
+
+// Enter the printer's remote mode, where media settings are sent.
+static void EnterRemoteMode()
+{
+  putbytes("\033(R\010\000\000REMOTE1", 13);
+}
+
+// Leave remote mode and return to ESC/P2 commands.
+static void LeaveRemoteMode()
+{
+  putbytes("\033\000\000\000", 4);
+}
+
+// ---------------------------------------------------------------------------
+// Job start and end
+
+// Take the printer out of packet mode and reset it.
+static void Setup(ppd_file_t *ppd)
+{
+  if (ppd->model_number < 5000)
+  {
+    putbytes("\000\000\000\033\001", 5);
+    putbytes("@EJL 1284.4\n", 12);
+    putbytes("@EJL     \n", 10);
+    putbytes("\033@", 2);
+  }
+}
+
+// Reset the printer and, on large-format printers, restore its defaults.
+static void Shutdown(ppd_file_t *ppd)
+{
+  putbytes("\033@", 2);
+  if (ppd->model_number >= 5000)
+  {
+    EnterRemoteMode();
+    putbytes("LD\000\000", 4);
+    LeaveRemoteMode();
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Page set-up
+
+// Bits per printed dot: 2 where the printer prints variable dot sizes.
+static int PageBitPlanes(ppd_file_t *ppd, const page_header_t *header)
+{
+  int model = ppd->model_number;
+  if (model == 6 && header->HWResolution[1] >= 720)
+    return 2;
+  if (model == 5500 && header->HWResolution[0] == 1440)
+    return 2;
+  if (model != 5500 && header->cupsCompression >= 2)
+    return 2;
+  return 1;
+}
+
+// Media class for the dot-size table: 0 plain paper and film, 1 the
+// special papers, 2 everything else.
+static int PaperClass(const page_header_t *header)
+{
+  const char *media = header->MediaType;
+  if (!strncmp(media, "Plain", 5) || !strcmp(media, "Transparency"))
+    return 0;
+  if (!strcmp(media, "Special") || !strncmp(media, "Comm", 4) ||
+      !strcmp(media, "PublProof") || !strcmp(media, "Archival") ||
+      !strcmp(media, "Watercolor") || !strcmp(media, "Matte"))
+    return 1;
+  return 2;
+}
+
+// Weave geometry from the header: rows per pass, vertical and horizontal
+// interleave, feed. A vertical interleave of 0 is taken as 1, and a head
+// pass shorter than its interleave cannot weave, so the printer gets the
+// page unwoven.
+static void PageWeave(const page_header_t *header)
+{
+  if (header->cupsRowCount <= 1)
+  {
+    DotRowMax = DotColStep = DotRowStep = DotRowFeed = 1;
+    return;
+  }
+  DotRowMax = header->cupsRowCount > INT_MAX ? INT_MAX : (int)header->cupsRowCount;
+  DotRowFeed = (int)header->cupsRowFeed;
+  DotRowStep = (int)(header->cupsRowStep % 100);
+  unsigned cols = header->cupsRowStep / 100;
+  DotColStep = cols == 0 ? 1 : (cols > INT_MAX ? INT_MAX : (int)cols);
+  if (DotRowStep == 0)
+    DotRowStep = 1;
+  if (DotRowMax / DotRowStep == 0)
+    DotRowMax = DotColStep = DotRowStep = DotRowFeed = 1;
+}
+
+// Ink planes the colour space asks for.
+static int PagePlanes(const page_header_t *header)
+{
+  switch (header->cupsColorSpace)
+  {
+    case CUPS_CSPACE_K: return 1;
+    case CUPS_CSPACE_KCMY: return 4;
+    case CUPS_CSPACE_KCMYcm: return 6;
+    default: return 3;
+  }
+}
+
+// Top of the printable area in rows, from the PPD's second page size;
+// offset heads start lower, so their top moves up by the head offset.
+static int PageTop(ppd_file_t *ppd, const page_header_t *header)
+{
+  int top = 0;
+  if (ppd->num_sizes >= 2)
+  {
+    double rows = ((double)ppd->sizes[1].length - ppd->sizes[1].top) *
+                  header->HWResolution[1] / 72.0;
+    if (rows > INT_MAX)
+      rows = INT_MAX;
+    if (rows < INT_MIN)
+      rows = INT_MIN;
+    top = (int)rows;
+  }
+  if (ppd->model_number == 9)
+  {
+    int even = DotRowMax / DotRowStep;
+    if (even & 1)
+      even++;
+    top -= 2 * even * DotRowStep;
+    if (top < 0)
+      top = 0;
+  }
+  else if (ppd->model_number == 11)
+  {
+    top -= 2 * DotRowMax;
+    if (top < 0)
+      top = 0;
+  }
+  return top;
+}
+
+// Derive the page's printer parameters from its header and the PPD.
+static void PageParameters(ppd_file_t *ppd, const page_header_t *header)
+{
+  BitPlanes = PageBitPlanes(ppd, header);
+  PageWeave(header);
+  PrinterPlanes = PagePlanes(header);
+  PrinterLength = (int)(header->PageSize[1] * header->HWResolution[1] / 72);
+  PrinterTop = PageTop(ppd, header);
+  OutputFeed = 0;
+}
+
+// Rows in a full band once the page's head layout is taken into account,
+// and the vertical interleave the bands then use.
+static void BandGeometry(ppd_file_t *ppd, int *rowcount, int *rowstep)
+{
+  *rowstep = DotRowStep;
+  *rowcount = DotRowMax / DotRowStep;
+  if (DotRowMax <= 1)
+    return;
+  if (ppd->model_number == 9 && PrinterPlanes == 1)
+    *rowcount = 3 * ((*rowcount + 1) & ~1);
+  else if (ppd->model_number == 11 && PrinterPlanes == 1)
+    *rowcount = 3 * *rowcount;
+  else if (ppd->model_number == 10 && PrinterPlanes == 1)
+  {
+    *rowcount = 3 * *rowcount;
+    *rowstep = DotRowStep / 3;
+    // Fewer than three nozzle rows between dots cannot be split three ways;
+    // the head then steps one row at a time.
+    if (*rowstep < 1)
+      *rowstep = 1;
+  }
+}
+
+// Refuse a page that cannot be printed right, before any of its bytes is
+// sent. Returns an error text, or null when the page can be printed.
+static const char *CheckPage(ppd_file_t *ppd, const page_header_t *header,
+                             char *text, size_t size)
+{
+  unsigned xdpi = header->HWResolution[0], ydpi = header->HWResolution[1];
+  if (xdpi == 0 || ydpi == 0 || xdpi > kMaxResolution || ydpi > kMaxResolution)
+  {
+    snprintf(text, size, "unsupported resolution %ux%u dpi.", xdpi, ydpi);
+    return text;
+  }
+  if (header->cupsBitsPerColor != 1 && header->cupsBitsPerColor != 8)
+  {
+    snprintf(text, size, "%u bits per colour are not supported (1 or 8).",
+             header->cupsBitsPerColor);
+    return text;
+  }
+  if (header->cupsWidth == 0)
+  {
+    snprintf(text, size, "the page is 0 pixels wide.");
+    return text;
+  }
+
+  PageParameters(ppd, header);
+  if (PrinterPlanes > 1 && header->cupsColorOrder != CUPS_ORDER_BANDED)
+  {
+    snprintf(text, size, "colour order %u is not supported (banded only).",
+             (unsigned)header->cupsColorOrder);
+    return text;
+  }
+
+  uint64_t slots = (uint64_t)DotRowStep * (uint64_t)DotColStep;
+  if (DotRowMax > 1 && slots > kBandSlots)
+  {
+    snprintf(text, size, "an interleave of %d columns by %d rows needs more "
+             "than %d head passes.", DotColStep, DotRowStep, kBandSlots);
+    return text;
+  }
+
+  int rowcount, rowstep;
+  BandGeometry(ppd, &rowcount, &rowstep);
+  uint64_t width = header->cupsWidth;
+  uint64_t rowbytes = (width / (unsigned)DotColStep * (unsigned)BitPlanes + 7) / 8;
+
+  // The raster line must hold each plane's row where the band engine
+  // looks for it.
+  uint64_t line = header->cupsBytesPerLine;
+  if (header->cupsBitsPerColor == 1)
+  {
+    if (line != (uint64_t)PrinterPlanes * rowbytes)
+    {
+      snprintf(text, size, "%u bytes per line do not hold %d rows of %llu "
+               "bytes of pre-dithered dots.", header->cupsBytesPerLine,
+               PrinterPlanes, (unsigned long long)rowbytes);
+      return text;
+    }
+  }
+  else if (line != (uint64_t)PrinterPlanes * width &&
+           !(PrinterPlanes == 6 && line == 4 * width))
+  {
+    snprintf(text, size, "%u bytes per line do not match %u pixels of %d "
+             "inks.", header->cupsBytesPerLine, header->cupsWidth,
+             PrinterPlanes);
+    return text;
+  }
+
+  // Every count must fit the field of the command that carries it.
+  int model = ppd->model_number;
+  bool escape_i = (model >= 6 && model <= 11) || model > 5499;
+  unsigned hunit = (unsigned)DotColStep * 3600 / xdpi;
+  unsigned vunit = (unsigned)rowstep * 3600 / ydpi;
+  if (escape_i && (rowbytes > 65535 || rowcount > 65535))
+  {
+    snprintf(text, size, "bands of %d rows of %llu bytes are too large for "
+             "the printer.", rowcount, (unsigned long long)rowbytes);
+    return text;
+  }
+  if (!escape_i && (rowbytes * 8 > 65535 || rowcount > 255 || hunit > 255 ||
+                    vunit > 255))
+  {
+    snprintf(text, size, "bands of %d rows of %llu dots are too large for "
+             "the printer.", rowcount, (unsigned long long)rowbytes * 8);
+    return text;
+  }
+  unsigned base = 0;
+  if (model >= 6 && model <= 11 && model != 6 && model != 7)
+    base = 1440;
+  else if (model == 6 || model == 7 || model == 9000 || model == 9600 ||
+           model == 10000 || model == 5500)
+    base = 14400;
+  if (base && ((uint64_t)(base / ydpi) * rowstep > 255 ||
+               (uint64_t)(base / xdpi) * DotColStep > 255))
+  {
+    snprintf(text, size, "an interleave of %d columns by %d rows at %ux%u "
+             "dpi does not fit the printer's raster unit.", DotColStep,
+             rowstep, xdpi, ydpi);
+    return text;
+  }
+
+  // Memory the page needs, refused before anything is allocated.
+  uint64_t memory = 0;
+  if (header->cupsBitsPerColor > 1)
+    memory += width * (uint64_t)PrinterPlanes * 9 + 16 * 256;
+  uint64_t band = (uint64_t)rowcount * rowbytes;
+  if (DotRowMax > 1)
+    memory += 4 * slots * (uint64_t)PrinterPlanes * (band + sizeof(dot_band_t));
+  else
+    memory += (uint64_t)PrinterPlanes * rowbytes;
+  if (header->cupsCompression)
+    memory += 5 * (band ? band : 1);
+  if (memory > kMaxPageMemory)
+  {
+    snprintf(text, size, "the page would need %llu MB of memory (%u pixels "
+             "wide, %d rows per pass).",
+             (unsigned long long)(memory >> 20), header->cupsWidth, DotRowMax);
+    return text;
+  }
+  return nullptr;
+}
+
+// Log the page header, field by field, for the printing system's debug log.
+static void DumpHeader(const page_header_t *header)
+{
+  fputs("DEBUG: StartPage...\n", stderr);
+  fprintf(stderr, "DEBUG: MediaClass = \"%s\"\n", header->MediaClass);
+  fprintf(stderr, "DEBUG: MediaColor = \"%s\"\n", header->MediaColor);
+  fprintf(stderr, "DEBUG: MediaType = \"%s\"\n", header->MediaType);
+  fprintf(stderr, "DEBUG: OutputType = \"%s\"\n", header->OutputType);
+  fprintf(stderr, "DEBUG: AdvanceDistance = %d\n", header->AdvanceDistance);
+  fprintf(stderr, "DEBUG: AdvanceMedia = %d\n", header->AdvanceMedia);
+  fprintf(stderr, "DEBUG: Collate = %d\n", header->Collate);
+  fprintf(stderr, "DEBUG: CutMedia = %d\n", header->CutMedia);
+  fprintf(stderr, "DEBUG: Duplex = %d\n", header->Duplex);
+  fprintf(stderr, "DEBUG: HWResolution = [ %d %d ]\n", header->HWResolution[0],
+          header->HWResolution[1]);
+  fprintf(stderr, "DEBUG: ImagingBoundingBox = [ %d %d %d %d ]\n",
+          header->ImagingBoundingBox[0], header->ImagingBoundingBox[1],
+          header->ImagingBoundingBox[2], header->ImagingBoundingBox[3]);
+  fprintf(stderr, "DEBUG: InsertSheet = %d\n", header->InsertSheet);
+  fprintf(stderr, "DEBUG: Jog = %d\n", header->Jog);
+  fprintf(stderr, "DEBUG: LeadingEdge = %d\n", header->LeadingEdge);
+  fprintf(stderr, "DEBUG: Margins = [ %d %d ]\n", header->Margins[0],
+          header->Margins[1]);
+  fprintf(stderr, "DEBUG: ManualFeed = %d\n", header->ManualFeed);
+  fprintf(stderr, "DEBUG: MediaPosition = %d\n", header->MediaPosition);
+  fprintf(stderr, "DEBUG: MediaWeight = %d\n", header->MediaWeight);
+  fprintf(stderr, "DEBUG: MirrorPrint = %d\n", header->MirrorPrint);
+  fprintf(stderr, "DEBUG: NegativePrint = %d\n", header->NegativePrint);
+  fprintf(stderr, "DEBUG: NumCopies = %d\n", header->NumCopies);
+  fprintf(stderr, "DEBUG: Orientation = %d\n", header->Orientation);
+  fprintf(stderr, "DEBUG: OutputFaceUp = %d\n", header->OutputFaceUp);
+  fprintf(stderr, "DEBUG: PageSize = [ %d %d ]\n", header->PageSize[0],
+          header->PageSize[1]);
+  fprintf(stderr, "DEBUG: Separations = %d\n", header->Separations);
+  fprintf(stderr, "DEBUG: TraySwitch = %d\n", header->TraySwitch);
+  fprintf(stderr, "DEBUG: Tumble = %d\n", header->Tumble);
+  fprintf(stderr, "DEBUG: cupsWidth = %d\n", header->cupsWidth);
+  fprintf(stderr, "DEBUG: cupsHeight = %d\n", header->cupsHeight);
+  fprintf(stderr, "DEBUG: cupsMediaType = %d\n", header->cupsMediaType);
+  fprintf(stderr, "DEBUG: cupsBitsPerColor = %d\n", header->cupsBitsPerColor);
+  fprintf(stderr, "DEBUG: cupsBitsPerPixel = %d\n", header->cupsBitsPerPixel);
+  fprintf(stderr, "DEBUG: cupsBytesPerLine = %d\n", header->cupsBytesPerLine);
+  fprintf(stderr, "DEBUG: cupsColorOrder = %d\n", header->cupsColorOrder);
+  fprintf(stderr, "DEBUG: cupsColorSpace = %d\n", header->cupsColorSpace);
+  fprintf(stderr, "DEBUG: cupsCompression = %d\n", header->cupsCompression);
+  fprintf(stderr, "DEBUG: cupsRowCount = %d\n", header->cupsRowCount);
+  fprintf(stderr, "DEBUG: cupsRowFeed = %d\n", header->cupsRowFeed);
+  fprintf(stderr, "DEBUG: cupsRowStep = %d\n", header->cupsRowStep);
+}
+
+// The MS size bytes: the printer's code for a standard paper length, or a
+// custom size in 1/360 inch.
+static void WritePaperSize(const page_header_t *header)
+{
+  static const struct { unsigned length; unsigned char code[2]; } sizes[] = {
+    {516, {0x04, 0x01}},  {595, {0x03, 0x01}},  {612, {0x08, 0x01}},
+    {729, {0x04, 0x00}},  {792, {0x08, 0x00}},  {842, {0x03, 0x00}},
+    {1004, {0x0A, 0x00}}, {1032, {0x02, 0x00}}, {1191, {0x01, 0x00}},
+    {1224, {0x2D, 0x00}}, {1369, {0x20, 0x00}},
+  };
+  for (const auto &size : sizes)
+  {
+    if (header->PageSize[1] == size.length)
+    {
+      put8(size.code[0]);
+      put8(size.code[1]);
+      put32(0);
+      return;
+    }
+  }
+  put8(0xFF);
+  put8(0xFF);
+  put16((int)(header->PageSize[0] * 5));
+  put16((int)(header->PageSize[1] * 5));
+}
+
+// Remote-mode block: the page's media type, source, size and cutter.
+static void WriteRemoteSettings(ppd_file_t *ppd, const page_header_t *header)
+{
+  int model = ppd->model_number;
+  unsigned media = header->cupsMediaType;
+  EnterRemoteMode();
+  putbytes("ST\002\000\000\000", 6);
+  if (media)
+  {
+    int nibble0 = media & 15, nibble1 = (media >> 4) & 15;
+    int nibble2 = (media >> 8) & 15, nibble3 = (media >> 12) & 15;
+    if (nibble0)
+    {
+      putbytes("SN\003\000\000\000", 6);
+      put8(nibble0);
+    }
+    putbytes("SN\003\000\000\001", 6);
+    put8(nibble1 == 15 ? 0xF0 : nibble1);
+    if (model == 5500)
+    {
+      bool fine = header->HWResolution[0] == 1440;
+      putbytes("SN\003\000\000\002", 6);
+      put8(fine ? 2 : 0);
+      putbytes("SN\003\000\000\006", 6);
+      put8(fine ? 1 : 0);
+    }
+    if (header->MediaPosition)
+    {
+      if (model >= 5000)
+      {
+        putbytes("PC\002\000\000\000", 6);
+        putbytes("PP\003\000\000", 5);
+        put8(header->MediaPosition >> 4);
+        put8(header->MediaPosition & 15);
+      }
+      else
+      {
+        putbytes("EX\006\000\000\000\000\000\005", 9);
+        put8(header->MediaPosition);
+      }
+    }
+    if (nibble2)
+    {
+      putbytes("MT\003\000\000\000", 6);
+      put8(nibble2);
+    }
+    if (nibble3)
+    {
+      putbytes("PH\002\000\000", 5);
+      put8(nibble3);
+    }
+  }
+  if (model == 5000 || model == 5500)
+  {
+    putbytes("MS\010\000\000", 5);
+    put8(header->MediaPosition > 47 ? 1 : 0);
+    WritePaperSize(header);
+  }
+  if (model >= 9000)
+  {
+    putbytes("AC\002\000\000", 5);
+    put8(header->CutMedia ? 1 : 0);
+  }
+  LeaveRemoteMode();
+}
+
+// The ESC/P2 set-up of the page: reset, media settings, graphics mode,
+// units, paper size, page format, start position, direction, microweave.
+static void WritePageStart(ppd_file_t *ppd, const page_header_t *header)
+{
+  int model = ppd->model_number;
+  unsigned xdpi = header->HWResolution[0], ydpi = header->HWResolution[1];
+
+  putbytes("\033@", 2);
+  if (model >= 4)
+    WriteRemoteSettings(ppd, header);
+
+  putbytes("\033(G\001\000\001", 6);
+
+  if (model <= 5)
+  {
+    putbytes("\033(U\001\000", 5);
+    put8(3600 / ydpi);
+  }
+  else
+  {
+    unsigned base = xdpi == 2880 ? 2880 : 1440;
+    putbytes("\033(U\005\000", 5);
+    put8(base / ydpi);
+    put8(base / ydpi);
+    put8(base / xdpi);
+    put16(base);
+  }
+
+  if (model == 6 || model == 10000 ||
+      (ppd->num_sizes > 0 && ppd->sizes[0].bottom < 36.0f))
+  {
+    putbytes("\033(S\010\000", 5);
+    put32(header->PageSize[0] * ydpi / 72);
+    put32(header->PageSize[1] * ydpi / 72);
+  }
+  else
+  {
+    putbytes("\033(C\002\000", 5);
+    put16(PrinterLength);
+  }
+
+  if (model == 10000)
+  {
+    putbytes("\033(c\010\000", 5);
+    put32((unsigned)PrinterTop);
+    put32((unsigned)PrinterTop + header->cupsHeight);
+  }
+  else
+  {
+    putbytes("\033(c\004\000", 5);
+    put16(PrinterTop);
+    put16(PrinterLength);
+  }
+
+  putbytes("\033(V\002\000", 5);
+  put16(PrinterTop);
+
+  int direction = 0;
+  if (header->cupsBitsPerColor == 8 && model <= 8999 && xdpi <= 720)
+    direction = 1;
+  else if (model == 10000)
+    direction = 2;
+  else if (!strcmp(header->MediaType, "Plain"))
+    direction = 1;
+  putbytes("\033U", 2);
+  put8(direction);
+
+  if (model >= 5000)
+  {
+    putchar(0x1B);
+    for (int i = 0; i < 27; i++)
+      putchar(0);
+  }
+
+  int weave;
+  if (DotRowMax != 1)
+    weave = 0;  // the filter weaves the rows itself
+  else if (xdpi >= 1440)
+    weave = 3;
+  else if (BitPlanes == 1 || xdpi < 720 || ydpi < 720 || model == 5500)
+    weave = 1;
+  else
+    weave = 2;
+  putbytes("\033(i\001\000", 5);
+  put8(weave);
+}
+
+// Choose the family's dot-size row for the resolution and media.
+static const int *DotSizeRow(ppd_file_t *ppd, const page_header_t *header,
+                             int paper_class, int *values)
+{
+  const int *table = Series1_360;
+  int n = 2;
+  unsigned x = header->HWResolution[0], y = header->HWResolution[1];
+  bool levels3 = header->cupsCompression > 1;
+
+  switch (ppd->model_number)
+  {
+    case 1:
+      if (x == 360) table = Series1_360;
+      else if (x == 720) table = Series1_720;
+      break;
+    case 2:
+      if (x == 360) table = y == 720 ? Series2_360x720 : Series2_360;
+      else if (x == 720) table = Series2_720;
+      break;
+    case 3:
+      if (x == 360) table = y == 720 ? Series3_360x720 : Series3_360;
+      else if (x == 720) table = Series3_720;
+      break;
+    case 4:
+      if (x == 360) table = Series4_360;
+      else if (x == 720) table = Series4_720;
+      else if (x == 1440) table = Series4_1440x720;
+      break;
+    case 5:
+      if (x == 360) table = Series5_360;
+      else if (x == 720) table = Series5_720;
+      else if (x == 1440) table = Series5_1440x720;
+      break;
+    case 6:
+      if (x == 360) table = Series6_360;
+      else if (x == 720) table = Series6_720, n = 4;
+      else if (x == 1440) table = Series6_1440x720, n = 4;
+      else if (x == 2880) table = Series6_2880x720, n = 4;
+      break;
+    case 7:
+      if (x == 360) table = Series7_360;
+      else if (x == 720)
+      {
+        if (levels3) table = Series7_720x3, n = 3;
+        else table = Series7_720;
+      }
+      else if (x == 1440)
+      {
+        if (levels3) table = Series7_1440x720x3, n = 3;
+        else table = Series7_1440x720;
+      }
+      break;
+    case 8:
+    case 9:
+    case 10:
+      if (x == 360) table = SeriesCXX_360, n = 4;
+      else if (x == 720) table = SeriesCXX_720, n = 4;
+      else if (x == 1440) table = SeriesCXX_1440x720, n = 4;
+      else if (x == 2880) table = SeriesCXX_2880x720, n = 4;
+      break;
+    case 11:
+      if (x == 360) table = SeriesC78_360, n = 4;
+      else if (x == 720) table = SeriesC78_720, n = 4;
+      else if (x == 1440) table = SeriesC78_1440x720, n = 4;
+      else if (x == 2880) table = SeriesC78_2880x1440, n = 4;
+      break;
+    case 5000:
+    case 5500:
+      if (x == 360) table = Series5000_360;
+      else if (x == 720)
+      {
+        if (BitPlanes == 1) table = Series5000_720;
+        else table = Series5500_720;
+      }
+      else if (x == 1440)
+      {
+        if (BitPlanes == 1) table = Series5000_1440x720;
+        else table = Series5500_1440x720, n = 3;
+      }
+      break;
+    case 9000:
+      if (x == 360) table = Series9000_360;
+      else if (x == 720) table = Series9000_720;
+      else if (x == 1440) table = Series9000_1440x720;
+      break;
+    case 9600:
+    case 10000:
+      if (x == 360) table = Series10000_360, n = 4;
+      else if (x == 720) table = Series10000_720, n = 4;
+      else if (x == 1440) table = Series10000_1440x720, n = 4;
+      break;
+  }
+  *values = n;
+  return table + n * paper_class;
+}
+
+// Prepare the dither of a contone page: pixel rows, error state, dot table,
+// black generation and the light-ink split.
+static void ColourSetup(ppd_file_t *ppd, const page_header_t *header,
+                        const int *row, int row_values)
+{
+  int model = ppd->model_number;
+  size_t width = header->cupsWidth;
+
+  // The block holds a whole line of every plane, light rows included even
+  // when the raster line carries only K, C, M and Y.
+  PixelBuffers[0] = (unsigned char *)calloc(width, PrinterPlanes);
+  DitherState = cupsDitherNew((int)width, PrinterPlanes);
+
+  int levels = (model == 7 || model == 5500) ? BitPlanes + 1 : 1 << BitPlanes;
+  // A row lists only the dot sizes the printer has at this resolution;
+  // more levels than values would dither into sizes nobody measured.
+  if (levels > row_values)
+    levels = row_values;
+  DitherLut = cupsLutNew(row, levels, 255);
+  if (!PixelBuffers[0] || !DitherState || !DitherLut)
+    Fatal(ppd, "Unable to allocate memory for the dither of a %u pixel line.",
+          header->cupsWidth);
+  for (int p = 1; p < PrinterPlanes; p++)
+    PixelBuffers[p] = PixelBuffers[0] + p * width;
+
+  fprintf(stderr, "DEBUG: dither = %p [%d %d %d]\n", (const void *)row, row[0],
+          row[1], row_values > 2 ? row[2] : 0);
+  fputs("DEBUG: DitherLut =\n", stderr);
+  for (int i = 0; i < 256; i++)
+  {
+    if ((i & 7) == 0)
+      fputs("DEBUG:", stderr);
+    fprintf(stderr, " [%d %d]", DitherLut[i].pixel, DitherLut[i].error);
+    if ((i & 7) == 7)
+      fputs("\n", stderr);
+  }
+
+  int start;
+  if (model > 6)
+    start = 60 / BitPlanes + 17;
+  else if (header->cupsColorSpace == CUPS_CSPACE_KCMYcm)
+    start = 102 / BitPlanes + 26;
+  else
+    start = 63 / BitPlanes;
+  if (!strcmp(header->MediaType, "Plain"))
+    cupsDitherSetBlackGeneration(start / 4, 127);
+  else if (!strcmp(header->MediaType, "Archival") ||
+           !strcmp(header->MediaType, "Watercolor"))
+    cupsDitherSetBlackGeneration(start / 4, 153);
+  else
+    cupsDitherSetBlackGeneration(start, 255);
+
+  if (PrinterPlanes == 6)
+  {
+    unsigned x = header->HWResolution[0];
+    float cyan, magenta;
+    // 2880 dpi dots are as small as 1440 dpi ones: give them the same split,
+    // so such pages print their cyan and magenta.
+    if (x == 360)
+      cyan = model == 10000 ? 0.035f : 0.07f, magenta = model == 10000 ? 0.0175f : 0.07f;
+    else if (x == 720)
+      cyan = model == 10000 ? 0.21f : 0.42f, magenta = model == 10000 ? 0.105f : 0.42f;
+    else
+      cyan = model == 10000 ? 0.145f : 0.29f, magenta = model == 10000 ? 0.0725f : 0.29f;
+    cupsDitherSetLightCyan(cyan);
+    cupsDitherSetLightMagenta(magenta);
+  }
+}
+
+// Build the page's band pool (woven pages) or row block (unwoven pages)
+// and the compression buffer.
+static void BandSetup(ppd_file_t *ppd, const page_header_t *header)
+{
+  int model = ppd->model_number;
+
+  DotRowCurrent = 0;
+  DotRowCount = DotRowMax / DotRowStep;
+  DotBufferSize = (int)((header->cupsWidth / (unsigned)DotColStep * (unsigned)BitPlanes + 7) / 8);
+
+  fprintf(stderr, "DEBUG: DotBufferSize = %d\n", DotBufferSize);
+  fprintf(stderr, "DEBUG: DotColStep = %d\n", DotColStep);
+  fprintf(stderr, "DEBUG: DotRowMax = %d\n", DotRowMax);
+  fprintf(stderr, "DEBUG: DotRowStep = %d\n", DotRowStep);
+  fprintf(stderr, "DEBUG: DotRowFeed = %d\n", DotRowFeed);
+  fprintf(stderr, "DEBUG: DotRowCount = %d\n", DotRowCount);
+
+  DotAvailList = nullptr;
+  DotUsedList = nullptr;
+  DotBuffers[0] = nullptr;
+
+  fprintf(stderr, "DEBUG: model_number = %d\n", model);
+
+  if (DotRowMax > 1)
+  {
+    int pool = 4 * DotRowStep * DotColStep * PrinterPlanes;
+
+    if (model == 9)
+    {
+      fputs("DEBUG: Offset head detected...\n", stderr);
+      int even = (DotRowCount + 1) & ~1;
+      if (PrinterPlanes == 1)
+      {
+        DotRowOffset[0] = 0;
+        DotRowCount = 3 * even;
+        fprintf(stderr, "DEBUG: Updated DotRowCount=%d for grayscale output...\n",
+                DotRowCount);
+      }
+      else
+      {
+        DotRowOffset[0] = even * DotRowStep;
+        for (int p = 1; p < PrinterPlanes; p++)
+          DotRowOffset[p] = (3 - p) * DotRowOffset[0];
+      }
+    }
+    else if (model == 11)
+    {
+      fputs("DEBUG: Offset head detected...\n", stderr);
+      if (PrinterPlanes == 1)
+      {
+        DotRowOffset[0] = 0;
+        DotRowCount = 3 * DotRowCount;
+        fprintf(stderr, "DEBUG: Updated DotRowCount=%d for grayscale output...\n",
+                DotRowCount);
+      }
+      else
+      {
+        DotRowOffset[0] = 0;
+        for (int p = 1; p < PrinterPlanes; p++)
+          DotRowOffset[p] = (p - 1) * DotRowMax;
+      }
+    }
+    else
+    {
+      for (int p = 0; p < kMaxPlanes; p++)
+        DotRowOffset[p] = 0;
+      if (model == 10 && PrinterPlanes == 1)
+      {
+        DotRowCount = 3 * DotRowCount;
+        DotRowStep = DotRowStep / 3;
+        if (DotRowStep < 1)
+          DotRowStep = 1;
+      }
+    }
+
+    for (int p = 0; p < PrinterPlanes; p++)
+      fprintf(stderr, "DEBUG: DotRowOffset[%d] = %d\n", p, DotRowOffset[p]);
+
+    size_t band_bytes = (size_t)DotRowCount * (size_t)DotBufferSize;
+    for (int i = 0; i < pool; i++)
+    {
+      dot_band_t *band = (dot_band_t *)calloc(1, sizeof(dot_band_t));
+      if (!band)
+        Fatal(ppd, "Unable to allocate memory for %d print bands.", pool);
+      band->next = DotAvailList;
+      DotAvailList = band;
+      band->buffer = (unsigned char *)calloc(band_bytes ? band_bytes : 1, 1);
+      if (!band->buffer)
+        Fatal(ppd, "Unable to allocate memory for %d print bands of %d rows.",
+              pool, DotRowCount);
+    }
+
+    fputs("Pointer list at start of page...\n", stderr);
+    for (dot_band_t *band = DotAvailList; band; band = band->next)
+      fprintf(stderr, "%p\n", (void *)band);
+    fputs("----END----\n", stderr);
+
+    int slots = DotColStep * DotRowStep;
+    DotRowFeed = DotRowMax / DotColStep / DotRowStep;
+    if ((DotRowFeed & 1) == (DotRowCount & 1))
+      DotRowFeed--;
+    if (DotRowFeed <= 0)
+      DotRowFeed = 1;
+
+    // The feed visits every slot when it shares no factor with the slot
+    // count; otherwise each step takes the next slot still empty, so that
+    // every slot gets its band and every row of the page is printed.
+    bool placed[kBandSlots] = {};
+    int next = slots - 1;
+    int pos = DotRowFeed;
+    for (int i = 0; i < slots; i++)
+    {
+      int slot = next;
+      while (placed[slot])
+        slot = (slot + 1) % slots;
+      placed[slot] = true;
+      for (int p = 0; p < PrinterPlanes; p++)
+      {
+        dot_band_t *band = DotAvailList;
+        DotAvailList = band->next;
+        DotBands[slot][p] = band;
+        band->x = slot / DotRowStep;
+        band->y = slot % DotRowStep + DotRowOffset[p];
+        band->plane = p;
+        band->row = 0;
+        int count = DotRowCount - pos / DotRowStep;
+        if (count <= 0)
+          count = 1;
+        else if (count > DotRowCount)
+          count = DotRowCount;
+        band->count = count;
+        fprintf(stderr, "DEBUG: DotBands[%d][%d] = %p, x = %d, y = %d, "
+                "plane = %d, count = %d\n", slot, p, (void *)band, band->x,
+                band->y, band->plane, band->count);
+      }
+      next = (int)(((long long)next + DotRowFeed) % slots);
+      pos += DotRowFeed;
+    }
+  }
+  else
+  {
+    DotBuffers[0] = (unsigned char *)calloc((size_t)PrinterPlanes * DotBufferSize + 1, 1);
+    if (!DotBuffers[0])
+      Fatal(ppd, "Unable to allocate memory for a line of %d bytes.",
+            PrinterPlanes * DotBufferSize);
+    for (int p = 1; p < PrinterPlanes; p++)
+      DotBuffers[p] = DotBuffers[0] + p * DotBufferSize;
+  }
+
+  if (header->cupsCompression)
+  {
+    size_t size = 5 * (size_t)DotRowCount * (size_t)DotBufferSize;
+    CompBuffer = (unsigned char *)malloc(size ? size : 1);
+    if (!CompBuffer)
+      Fatal(ppd, "Unable to allocate memory for compressing bands of %d rows.",
+            DotRowCount);
+  }
+}
+
+// Select mono or colour printing, the raster unit and the dot size.
+static void WriteDotSize(ppd_file_t *ppd, const page_header_t *header,
+                         int paper_class)
+{
+  int model = ppd->model_number;
+  unsigned x = header->HWResolution[0], y = header->HWResolution[1];
+  const char *media = header->MediaType;
+  bool plain = !strcmp(media, "Plain"), film = !strcmp(media, "Transparency");
+  int dot = -1;
+
+  auto mono_colour = [] {
+    putbytes("\033(K\002\000\000", 6);
+    put8(PrinterPlanes == 1 ? 1 : 2);
+  };
+  auto raster_unit = [&](unsigned base) {
+    putbytes("\033(D\004\000", 5);
+    put16((int)base);
+    put8((int)(base / y * (unsigned)DotRowStep));
+    put8((int)(base / x * (unsigned)DotColStep));
+  };
+
+  switch (model)
+  {
+    case 2:
+    case 3:
+      if (y == 720)
+        dot = 0x01;
+      break;
+    case 4:
+      mono_colour();
+      if (x == 360)
+        dot = film ? 0x03 : 0x02;
+      else if (x == 720)
+        dot = plain || film ? 0x01 : 0x02;
+      else if (x == 1440)
+      {
+        putbytes("\033(s\001\000\002", 6);
+        dot = 0x01;
+      }
+      break;
+    case 5:
+      if (x == 360)
+        dot = film ? 0x03 : 0x02;
+      else if (x == 720)
+        dot = plain || film ? 0x01 : 0x02;
+      else if (x == 1440)
+        dot = !strcmp(media, "Special") ? 0x01 : 0x04;
+      break;
+    case 6:
+    case 7:
+    case 9000:
+    case 9600:
+    case 10000:
+      raster_unit(14400);
+      if (x == 360)
+        dot = BitPlanes > 1 ? 0x10 : film ? 0x03 : 0x02;
+      else if (x == 720)
+        dot = BitPlanes > 1 ? 0x10 : plain || film ? 0x01 : 0x02;
+      else if (x == 1440)
+        dot = BitPlanes > 1 ? 0x10 : plain ? 0x04 : 0x01;
+      else if (x == 2880)
+        dot = 0x12;
+      break;
+    case 8:
+      mono_colour();
+      raster_unit(1440);
+      if (x == 360)
+        dot = 0x12;
+      else if (x == 720 || x == 1440)
+        dot = plain || film ? 0x13 : 0x11;
+      else if (x == 2880)
+        dot = 0x10;
+      break;
+    case 9:
+      mono_colour();
+      raster_unit(1440);
+      dot = x == 360 ? 0x13 : 0x10;
+      break;
+    case 10:
+      mono_colour();
+      raster_unit(1440);
+      if (x == 360)
+        dot = 0x12;
+      else if (x == 720 || x == 1440)
+        dot = 0x11;
+      else if (x == 2880)
+        dot = 0x10;
+      break;
+    case 11:
+      mono_colour();
+      raster_unit(1440);
+      if (x == 360)
+        dot = 0x12;
+      else if (x == 720 || x == 1440)
+        dot = plain || film ? 0x14 : 0x11;
+      else if (x == 2880)
+        dot = 0x10;
+      break;
+    case 5000:
+      if (x == 360)
+        DotSize = 2;
+      else if (x == 720)
+        DotSize = paper_class == 0 ? 1 : 2;
+      else if (x == 1440)
+        DotSize = paper_class == 0 ? 4 : 1;
+      break;
+    case 5500:
+      raster_unit(14400);
+      if (BitPlanes > 1)
+        dot = 0x10;
+      break;
+  }
+
+  if (dot >= 0)
+  {
+    putbytes("\033(e\002\000\000", 6);
+    put8(dot);
+  }
+}
+
+// Prepare the printer and the filter for one page.
+static void StartPage(ppd_file_t *ppd, const page_header_t *header)
+{
+  DumpHeader(header);
+  PageParameters(ppd, header);
+  fprintf(stderr, "DEBUG: BitPlanes = %d\n", BitPlanes);
+  int paper_class = PaperClass(header);
+
+  // Everything that needs memory is set up before the page's first byte
+  // goes out, so a page that cannot be had is refused cleanly.
+  int row_values;
+  const int *row = DotSizeRow(ppd, header, paper_class, &row_values);
+  if (header->cupsBitsPerColor > 1)
+    ColourSetup(ppd, header, row, row_values);
+  BandSetup(ppd, header);
+
+  WritePageStart(ppd, header);
+  WriteDotSize(ppd, header, paper_class);
+}
+
+// ---------------------------------------------------------------------------
+// Band engine
+
+// Queue a full band with ink in print order: by row, then column, then plane.
+static void AddBand(dot_band_t *band)
+{
+  if (band->count <= 0)
+    return;
+
+  dot_band_t *last = nullptr, *current = DotUsedList;
+  for (; current; last = current, current = current->next)
+  {
+    if (band->y < current->y ||
+        (band->y == current->y && band->x < current->x) ||
+        (band->y == current->y && band->x == current->x &&
+         band->plane < current->plane))
+      break;
+  }
+
+  band->prev = last;
+  band->next = current;
+  if (current)
+    current->prev = band;
+  if (last)
+    last->next = band;
+  else
+    DotUsedList = band;
+}
+
+// Send one block of packed rows of one plane as a raster command:
+// carriage return, column offset, colour, then ESC i or ESC . with the rows,
+// PackBits-compressed when that is shorter.
+static void CompressData(ppd_file_t *ppd, const unsigned char *data, int length,
+                         int plane, int compress, int rows, int hunit,
+                         int vunit, int offset)
+{
+  int model = ppd->model_number;
+  if (PrinterPlanes == 3)
+    plane++;
+
+  const unsigned char *send = data;
+  int send_length = length;
+  int compressed = 0;
+  if (compress && length > 0)
+  {
+    const unsigned char *s = data, *end = data + length;
+    unsigned char *out = CompBuffer;
+    while (s < end && out - CompBuffer < length)
+    {
+      if (s == end - 1)
+      {
+        *out++ = 0;
+        *out++ = *s++;
+      }
+      else if (s[0] == s[1])
+      {
+        int n = 2;
+        while (n < 127 && s + n < end && s[n] == s[0])
+          n++;
+        *out++ = (unsigned char)(1 - n);
+        *out++ = s[0];
+        s += n;
+      }
+      else
+      {
+        int n = 1;
+        while (n < 127 && s + n < end - 1 && s[n] != s[n + 1])
+          n++;
+        *out++ = (unsigned char)(n - 1);
+        memcpy(out, s, n);
+        out += n;
+        s += n;
+      }
+    }
+    if (out - CompBuffer < length)
+    {
+      send = CompBuffer;
+      send_length = (int)(out - CompBuffer);
+      compressed = 1;
+    }
+  }
+
+  putchar(0x0D);
+
+  if (model == 5000)
+  {
+    putbytes("\033(e\002\000", 5);
+    put8(offset);
+    put8(DotSize);
+  }
+  else if (offset)
+  {
+    if (BitPlanes == 1)
+      putbytes("\033(\\\004\000\240\005", 7);
+    else
+      putbytes("\033\\", 2);
+    put16(offset);
+  }
+
+  int row_bytes = rows ? length / rows : 0;
+  if ((model >= 6 && model <= 11) || model > 5499)
+  {
+    putbytes("\033i", 2);
+    put8(ctable[plane]);
+    put8(compressed);
+    put8(BitPlanes);
+    put16(row_bytes);
+    put16(rows);
+  }
+  else
+  {
+    if (PrinterPlanes > 1)
+    {
+      if (plane < 4)
+      {
+        putbytes("\033r", 2);
+        put8(ctable[plane]);
+      }
+      else
+      {
+        putbytes("\033(r\002\000\001", 6);
+        put8(ctable[plane] & 15);
+      }
+    }
+    putbytes("\033.", 2);
+    put8(compressed);
+    put8(vunit);
+    put8(hunit);
+    put8(rows);
+    put16(row_bytes * 8);
+  }
+
+  fwrite(send, 1, (size_t)send_length, stdout);
+}
+
+// Move the paper to a band's row and send all its rows in one command.
+static void OutputBand(ppd_file_t *ppd, const page_header_t *header,
+                       dot_band_t *band)
+{
+  OutputFeed = band->y - DotRowCurrent;
+  DotRowCurrent = band->y;
+
+  fprintf(stderr, "DEBUG: Printing band %p, x = %d, y = %d, plane = %d, "
+          "count = %d, OutputFeed = %d\n", (void *)band, band->x, band->y,
+          band->plane, band->count, OutputFeed);
+
+  if (OutputFeed > 0)
+  {
+    WriteVerticalFeed(OutputFeed);
+    OutputFeed = 0;
+  }
+
+  CompressData(ppd, band->buffer, band->count * DotBufferSize, band->plane,
+               (int)header->cupsCompression, band->count,
+               (int)(DotColStep * 3600u / header->HWResolution[0]),
+               (int)(DotRowStep * 3600u / header->HWResolution[1]), band->x);
+
+  memset(band->buffer, 0, (size_t)band->count * DotBufferSize);
+  band->dirty = 0;
+  FlushOutput(ppd);
+}
+
+// Send one unwoven line: the pending feed, then every plane's row.
+static void OutputLine(ppd_file_t *ppd, const page_header_t *header)
+{
+  for (int p = 0; p < PrinterPlanes; p++)
+  {
+    // The feed goes out once, before the first plane of the line.
+    if (OutputFeed > 0)
+    {
+      WriteVerticalFeed(OutputFeed);
+      OutputFeed = 0;
+    }
+    CompressData(ppd, DotBuffers[p], DotBufferSize, p,
+                 (int)header->cupsCompression, 1,
+                 (int)(3600u / header->HWResolution[0]),
+                 (int)(3600u / header->HWResolution[1]), 0);
+  }
+  OutputFeed++;
+  FlushOutput(ppd);
+}
+
+// Read the next length bytes of the page; a stream that ends early leaves
+// zeros, so a cut-off job never prints garbage as page content.
+static void ReadPixels(cups_raster_t *raster, unsigned char *buffer,
+                       unsigned length)
+{
+  if (!RasterEnded && length &&
+      cupsRasterReadPixels(raster, buffer, length) == length)
+    return;
+  if (length)
+    RasterEnded = true;
+  memset(buffer, 0, length);
+}
+
+// A band has received its last row: advance it in place when it holds no
+// ink, else queue it and give its slot a fresh band.
+static void FullBand(ppd_file_t *ppd, const page_header_t *header, int slot,
+                     int plane)
+{
+  dot_band_t *band = DotBands[slot][plane];
+
+  if (!(band->dirty & 1))
+  {
+    // A clean band prints nothing: it simply moves on to its next rows.
+    fprintf(stderr, "DEBUG: Blank band %p, x = %d, y = %d, plane = %d, "
+            "count = %d\n", (void *)band, band->x, band->y, band->plane,
+            band->count);
+    band->row = 0;
+    band->y += band->count * DotRowStep;
+    band->count = DotRowCount;
+    return;
+  }
+
+  AddBand(band);
+
+  dot_band_t *replacement;
+  if (DotAvailList)
+  {
+    replacement = DotAvailList;
+    DotAvailList = replacement->next;
+  }
+  else
+  {
+    replacement = DotUsedList;
+    OutputBand(ppd, header, replacement);
+    DotUsedList = replacement->next;
+  }
+
+  DotBands[slot][plane] = replacement;
+  replacement->x = band->x;
+  replacement->y = band->y + band->count * DotRowStep;
+  replacement->plane = band->plane;
+  replacement->row = 0;
+  replacement->count = DotRowCount;
+}
+
+// Store one packed row into a band and hand the band on when it is full.
+static void StoreRow(ppd_file_t *ppd, const page_header_t *header, int slot,
+                     int plane)
+{
+  dot_band_t *band = DotBands[slot][plane];
+  const unsigned char *stored = band->buffer + (size_t)band->row * DotBufferSize;
+  band->row++;
+  if (!cupsCheckBytes(stored, DotBufferSize))
+    band->dirty |= 1;
+  if (band->row >= band->count)
+    FullBand(ppd, header, slot, plane);
+}
+
+// Turn one raster line into printer rows: dither, pack, weave or send.
+static void ProcessLine(ppd_file_t *ppd, cups_raster_t *raster,
+                        const page_header_t *header, int y)
+{
+  unsigned bytes = header->cupsBytesPerLine;
+
+  if (header->cupsBitsPerColor == 1)
+  {
+    if (DotRowMax > 1)
+    {
+      // Pre-dithered dots are stored as they come, in column 0.
+      int slot = y % DotRowStep;
+      for (int p = 0; p < PrinterPlanes; p++)
+      {
+        dot_band_t *band = DotBands[slot][p];
+        ReadPixels(raster, band->buffer + (size_t)band->row * DotBufferSize,
+                   (unsigned)DotBufferSize);
+        StoreRow(ppd, header, slot, p);
+      }
+    }
+    else
+    {
+      ReadPixels(raster, DotBuffers[0], bytes);
+      if (cupsCheckBytes(DotBuffers[0], (int)bytes))
+        OutputFeed++;
+      else
+        OutputLine(ppd, header);
+    }
+    return;
+  }
+
+  ReadPixels(raster, PixelBuffers[0], bytes);
+  int width = (int)header->cupsWidth;
+
+  if (cupsCheckBytes(PixelBuffers[0], (int)bytes))
+  {
+    if (DotRowMax == 1)
+    {
+      OutputFeed++;
+      return;
+    }
+    if (PrinterPlanes > 4)
+      memset(PixelBuffers[4], 0, 2 * (size_t)width);
+  }
+  else
+  {
+    switch (PrinterPlanes)
+    {
+      case 1:
+        cupsDither1(DitherState, DitherLut, PixelBuffers[0]);
+        break;
+      case 3:
+        cupsDither3(DitherState, DitherLut, PixelBuffers[0], PixelBuffers[1],
+                    PixelBuffers[2]);
+        break;
+      case 4:
+        cupsDither4(DitherState, DitherLut, DitherLut, PixelBuffers[1],
+                    PixelBuffers[2], PixelBuffers[3], PixelBuffers[0]);
+        break;
+      case 6:
+        // A line that carries only K, C, M and Y gets its light rows from
+        // the ink split; they start empty, never stale.
+        if (bytes < 6u * width)
+          memset(PixelBuffers[4], 0, 2 * (size_t)width);
+        cupsDither6(DitherState, DitherLut, DitherLut, PixelBuffers[1],
+                    PixelBuffers[2], PixelBuffers[3], PixelBuffers[0],
+                    PixelBuffers[4], PixelBuffers[5]);
+        break;
+    }
+  }
+
+  if (DotRowMax == 1)
+  {
+    for (int p = 0; p < PrinterPlanes; p++)
+    {
+      if (BitPlanes == 1)
+        cupsPackHorizontal(PixelBuffers[p], DotBuffers[p], width, 0, 1);
+      else
+        cupsPackHorizontal2(PixelBuffers[p], DotBuffers[p], width, 1);
+    }
+    OutputLine(ppd, header);
+    return;
+  }
+
+  int columns = width / DotColStep;
+  int slot = y % DotRowStep;
+  for (int x = 0; x < DotColStep; x++, slot += DotRowStep)
+  {
+    for (int p = 0; p < PrinterPlanes; p++)
+    {
+      dot_band_t *band = DotBands[slot][p];
+      unsigned char *row = band->buffer + (size_t)band->row * DotBufferSize;
+      if (BitPlanes == 1)
+        cupsPackHorizontal(PixelBuffers[p] + x, row, columns, 0, DotColStep);
+      else
+        cupsPackHorizontal2(PixelBuffers[p] + x, row, columns, DotColStep);
+      StoreRow(ppd, header, slot, p);
+    }
+  }
+}
+
+// Finish the page: send every band still waiting, free the page's
+// buffers and eject the sheet.
+static void EndPage(ppd_file_t *ppd, const page_header_t *header)
+{
+  if (DotRowMax <= 1)
+  {
+    free(DotBuffers[0]);
+    DotBuffers[0] = nullptr;
+  }
+  else
+  {
+    for (int s = 0; s < DotRowStep * DotColStep; s++)
+    {
+      for (int p = 0; p < PrinterPlanes; p++)
+      {
+        dot_band_t *band = DotBands[s][p];
+        if (band->dirty & 1)
+        {
+          band->count = band->row;
+          AddBand(band);
+        }
+        else
+        {
+          band->next = DotAvailList;
+          DotAvailList = band;
+        }
+        DotBands[s][p] = nullptr;
+      }
+    }
+
+    fputs("Pointer list at end of page...\n", stderr);
+    for (dot_band_t *band = DotUsedList; band; band = band->next)
+      fprintf(stderr, "%p\n", (void *)band);
+    for (dot_band_t *band = DotAvailList; band; band = band->next)
+      fprintf(stderr, "%p\n", (void *)band);
+    fputs("----END----\n", stderr);
+
+    for (dot_band_t *band = DotUsedList, *next; band; band = next)
+    {
+      next = band->next;
+      OutputBand(ppd, header, band);
+      fprintf(stderr, "DEBUG: freeing used band %p, prev = %p, next = %p\n",
+              (void *)band, (void *)band->prev, (void *)band->next);
+      free(band->buffer);
+      free(band);
+    }
+    for (dot_band_t *band = DotAvailList, *next; band; band = next)
+    {
+      next = band->next;
+      fprintf(stderr, "DEBUG: freeing avail band %p, prev = %p,  next = %p\n",
+              (void *)band, (void *)band->prev, (void *)band->next);
+      free(band->buffer);
+      free(band);
+    }
+    DotUsedList = DotAvailList = nullptr;
+  }
+
+  putchar(0x0C);
+
+  if (header->cupsBitsPerColor > 1)
+  {
+    cupsDitherDelete(DitherState);
+    cupsLutDelete(DitherLut);
+    free(PixelBuffers[0]);
+    DitherState = nullptr;
+    DitherLut = nullptr;
+    PixelBuffers[0] = nullptr;
+  }
+  if (header->cupsCompression)
+  {
+    free(CompBuffer);
+    CompBuffer = nullptr;
+  }
+  FlushOutput(ppd);
+}
+
+// ---------------------------------------------------------------------------
+// Job loop
+
+// The raster input and how many bytes it has delivered.
+struct RasterInput
+{
+  int fd;
+  size_t bytes;
+};
+
+// Read raster bytes for libcups, counting them so that an empty job can be
+// told from a stream that is not raster data.
+static ssize_t ReadRaster(void *context, unsigned char *buffer, size_t length)
+{
+  RasterInput *input = (RasterInput *)context;
+  ssize_t got;
+  do
+    got = read(input->fd, buffer, length);
+  while (got < 0 && errno == EINTR);
+  if (got > 0)
+    input->bytes += (size_t)got;
+  return got;
+}
+
+// Print every page of the raster job on the printer the PPD describes.
+int main(int argc, char *argv[])
+{
+  setbuf(stderr, nullptr);
+
+  if (argc != 6 && argc != 7)
+  {
+    fputs("ERROR: inkbands job-id user title copies options [file]\n", stderr);
+    return 1;
+  }
+
+  const char *ppdname = getenv("PPD");
+  if (!ppdname || !*ppdname)
+  {
+    fputs("ERROR: No PPD file specified (set the PPD environment variable).\n",
+          stderr);
+    return 1;
+  }
+  ppd_file_t *ppd = ppdOpenFile(ppdname);
+  if (!ppd)
+  {
+    int line = 0;
+    ppd_status_t status = ppdLastError(&line);
+    fprintf(stderr, "ERROR: Unable to open PPD file \"%s\" - %s on line %d.\n",
+            ppdname, ppdErrorString(status), line);
+    return 1;
+  }
+
+  int fd = 0;
+  if (argc == 7)
+  {
+    fd = open(argv[6], O_RDONLY);
+    if (fd == -1)
+    {
+      fprintf(stderr, "ERROR: Unable to open raster file - %s\n",
+              strerror(errno));
+      ppdClose(ppd);
+      return 1;
+    }
+  }
+
+  RasterInput input = {fd, 0};
+  cups_raster_t *raster = cupsRasterOpenIO(ReadRaster, &input, CUPS_RASTER_READ);
+  if (!raster && input.bytes > 0)
+  {
+    fputs("ERROR: Unable to read raster data.\n", stderr);
+    if (fd)
+      close(fd);
+    ppdClose(ppd);
+    return 1;
+  }
+
+  // An empty job is a job of no pages, not a broken one.
+  Setup(ppd);
+
+  page_header_t header;
+  int page = 0;
+  while (raster && cupsRasterReadHeader2(raster, &header))
+  {
+    page++;
+
+    char reason[256];
+    if (CheckPage(ppd, &header, reason, sizeof(reason)))
+      Fatal(ppd, "Page %d cannot be printed: %s", page, reason);
+
+    fprintf(stderr, "PAGE: %d %d\n", page, header.NumCopies);
+    fprintf(stderr, "INFO: Starting page %d...\n", page);
+
+    StartPage(ppd, &header);
+
+    for (unsigned y = 0; y < header.cupsHeight; y++)
+    {
+      if ((y & 127) == 0)
+        fprintf(stderr, "INFO: Printing page %d, %u%% complete...\n", page,
+                (unsigned)((uint64_t)y * 100 / header.cupsHeight));
+      ProcessLine(ppd, raster, &header, (int)y);
+    }
+
+    fprintf(stderr, "INFO: Finished page %d...\n", page);
+    EndPage(ppd, &header);
+
+    if (RasterEnded)
+      Fatal(ppd, "The print data ended in the middle of page %d; the rest of "
+            "the page was left blank.", page);
+  }
+
+  Shutdown(ppd);
+  FlushOutput(ppd);
+  if (raster)
+    cupsRasterClose(raster);
+  if (fd != 0)
+    close(fd);
+  ppdClose(ppd);
+
+  if (page == 0)
+  {
+    fputs("ERROR: No pages found!\n", stderr);
+    return 1;
+  }
+  return 0;
+}
