@@ -17,7 +17,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <csignal>
 #include <fcntl.h>
+#include <initializer_list>
 #include <unistd.h>
 
 typedef cups_page_header2_t page_header_t;
@@ -129,6 +131,8 @@ static void Shutdown(ppd_file_t *ppd);
 [[noreturn]] static void Fatal(ppd_file_t *ppd, const char *format, ...)
   __attribute__((format(printf, 2, 3)));
 
+static void FreePageBuffers();
+
 [[noreturn]] static void Fatal(ppd_file_t *ppd, const char *format, ...)
 {
   va_list ap;
@@ -137,24 +141,22 @@ static void Shutdown(ppd_file_t *ppd);
   vfprintf(stderr, format, ap);
   fputs("\n", stderr);
   va_end(ap);
+  FreePageBuffers();
   if (ppd)
+  {
     Shutdown(ppd);
-  fflush(stdout);
+    fflush(stdout);
+  }
   exit(1);
 }
 
 // Push buffered printer data out and stop the job when the printer
 // connection or the output file is gone.
-static void FlushOutput(ppd_file_t *ppd)
+static void FlushOutput()
 {
   if (fflush(stdout) != 0 || ferror(stdout))
-  {
-    int err = errno;
-    fprintf(stderr, "ERROR: Unable to send print data to the printer - %s\n",
-            strerror(err ? err : EIO));
-    exit(1);
-  }
-  (void)ppd;
+    Fatal(nullptr, "Unable to send print data to the printer - %s",
+          strerror(errno ? errno : EIO));
 }
 
 // Write a relative vertical feed; feeds beyond the 16-bit field go out
@@ -316,6 +318,7 @@ static void PageParameters(ppd_file_t *ppd, const page_header_t *header)
   PrinterLength = (int)(header->PageSize[1] * header->HWResolution[1] / 72);
   PrinterTop = PageTop(ppd, header);
   OutputFeed = 0;
+  HorizontalDpi = (int)header->HWResolution[0];
 }
 
 // Rows in a full band once the page's head layout is taken into account,
@@ -1247,10 +1250,19 @@ static void CompressData(ppd_file_t *ppd, const unsigned char *data, int length,
   else if (offset)
   {
     if (BitPlanes == 1)
-      putbytes("\033(\\\004\000\240\005", 7);
+    {
+      // The move counts in 1/1440 inch (1/2880 at 2880 dpi): an
+      // interleave column sits one dot of the page's resolution to the right.
+      int unit = HorizontalDpi > 1440 ? HorizontalDpi : 1440;
+      putbytes("\033(\\\004\000", 5);
+      put16(unit);
+      put16((int)((long long)offset * unit / HorizontalDpi));
+    }
     else
+    {
       putbytes("\033\\", 2);
-    put16(offset);
+      put16(offset);
+    }
   }
 
   int row_bytes = rows ? length / rows : 0;
@@ -1313,7 +1325,7 @@ static void OutputBand(ppd_file_t *ppd, const page_header_t *header,
 
   memset(band->buffer, 0, (size_t)band->count * DotBufferSize);
   band->dirty = 0;
-  FlushOutput(ppd);
+  FlushOutput();
 }
 
 // Send one unwoven line: the pending feed, then every plane's row.
@@ -1333,7 +1345,7 @@ static void OutputLine(ppd_file_t *ppd, const page_header_t *header)
                  (int)(3600u / header->HWResolution[1]), 0);
   }
   OutputFeed++;
-  FlushOutput(ppd);
+  FlushOutput();
 }
 
 // Read the next length bytes of the page; a stream that ends early leaves
@@ -1369,6 +1381,7 @@ static void FullBand(ppd_file_t *ppd, const page_header_t *header, int slot,
   }
 
   AddBand(band);
+  DotBands[slot][plane] = nullptr;  // the band now waits in DotUsedList
 
   dot_band_t *replacement;
   if (DotAvailList)
@@ -1509,12 +1522,7 @@ static void ProcessLine(ppd_file_t *ppd, cups_raster_t *raster,
 // buffers and eject the sheet.
 static void EndPage(ppd_file_t *ppd, const page_header_t *header)
 {
-  if (DotRowMax <= 1)
-  {
-    free(DotBuffers[0]);
-    DotBuffers[0] = nullptr;
-  }
-  else
+  if (DotRowMax > 1)
   {
     for (int s = 0; s < DotRowStep * DotColStep; s++)
     {
@@ -1542,43 +1550,68 @@ static void EndPage(ppd_file_t *ppd, const page_header_t *header)
       fprintf(stderr, "%p\n", (void *)band);
     fputs("----END----\n", stderr);
 
-    for (dot_band_t *band = DotUsedList, *next; band; band = next)
+    // The list heads follow the bands as they go, so that a job stopped
+    // half-way never frees a band twice.
+    while (dot_band_t *band = DotUsedList)
     {
-      next = band->next;
       OutputBand(ppd, header, band);
       fprintf(stderr, "DEBUG: freeing used band %p, prev = %p, next = %p\n",
               (void *)band, (void *)band->prev, (void *)band->next);
+      DotUsedList = band->next;
       free(band->buffer);
       free(band);
     }
-    for (dot_band_t *band = DotAvailList, *next; band; band = next)
+    while (dot_band_t *band = DotAvailList)
     {
-      next = band->next;
       fprintf(stderr, "DEBUG: freeing avail band %p, prev = %p,  next = %p\n",
               (void *)band, (void *)band->prev, (void *)band->next);
+      DotAvailList = band->next;
       free(band->buffer);
       free(band);
     }
-    DotUsedList = DotAvailList = nullptr;
   }
 
   putchar(0x0C);
+  FreePageBuffers();
+  FlushOutput();
+}
 
-  if (header->cupsBitsPerColor > 1)
+// Release everything a page set up: bands wherever they are, row blocks,
+// the dither and the compression buffer.
+static void FreePageBuffers()
+{
+  for (int s = 0; s < kBandSlots; s++)
   {
-    cupsDitherDelete(DitherState);
-    cupsLutDelete(DitherLut);
-    free(PixelBuffers[0]);
-    DitherState = nullptr;
-    DitherLut = nullptr;
-    PixelBuffers[0] = nullptr;
+    for (int p = 0; p < kMaxPlanes; p++)
+    {
+      if (DotBands[s][p])
+      {
+        free(DotBands[s][p]->buffer);
+        free(DotBands[s][p]);
+        DotBands[s][p] = nullptr;
+      }
+    }
   }
-  if (header->cupsCompression)
+  for (dot_band_t **list : {&DotUsedList, &DotAvailList})
   {
-    free(CompBuffer);
-    CompBuffer = nullptr;
+    for (dot_band_t *band = *list, *next; band; band = next)
+    {
+      next = band->next;
+      free(band->buffer);
+      free(band);
+    }
+    *list = nullptr;
   }
-  FlushOutput(ppd);
+  free(DotBuffers[0]);
+  DotBuffers[0] = nullptr;
+  cupsDitherDelete(DitherState);
+  DitherState = nullptr;
+  cupsLutDelete(DitherLut);
+  DitherLut = nullptr;
+  free(PixelBuffers[0]);
+  PixelBuffers[0] = nullptr;
+  free(CompBuffer);
+  CompBuffer = nullptr;
 }
 
 // ---------------------------------------------------------------------------
@@ -1609,6 +1642,9 @@ static ssize_t ReadRaster(void *context, unsigned char *buffer, size_t length)
 int main(int argc, char *argv[])
 {
   setbuf(stderr, nullptr);
+  // A printer connection that closes must end in a reported error, not in
+  // a silent death by SIGPIPE.
+  signal(SIGPIPE, SIG_IGN);
 
   if (argc != 6 && argc != 7)
   {
@@ -1692,7 +1728,7 @@ int main(int argc, char *argv[])
   }
 
   Shutdown(ppd);
-  FlushOutput(ppd);
+  FlushOutput();
   if (raster)
     cupsRasterClose(raster);
   if (fd != 0)

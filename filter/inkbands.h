@@ -34,6 +34,7 @@ inline int DotColStep;     // horizontal interleave: columns between dots of a p
 inline int PrinterLength;  // page length in raster rows
 inline int PrinterTop;     // top of the printable area in raster rows
 inline int OutputFeed;     // rows of paper feed still to be sent
+inline int HorizontalDpi;  // dots per inch across the page
 
 // Colour set-up of contone pages
 inline unsigned char *PixelBuffers[kMaxPlanes];  // one line, one row per plane
