@@ -429,8 +429,8 @@ static const char *CheckPage(ppd_file_t *ppd, const page_header_t *header,
     return text;
   }
   unsigned base = 0;
-  if (model >= 6 && model <= 11 && model != 6 && model != 7)
-    base = 1440;
+  if (model >= 8 && model <= 11)
+    base = xdpi > 1440 || ydpi > 1440 ? 2880 : 1440;
   else if (model == 6 || model == 7 || model == 9000 || model == 9600 ||
            model == 10000 || model == 5500)
     base = 14400;
@@ -1032,6 +1032,10 @@ static void WriteDotSize(ppd_file_t *ppd, const page_header_t *header,
     put8(PrinterPlanes == 1 ? 1 : 2);
   };
   auto raster_unit = [&](unsigned base) {
+    // A 1/1440 inch base cannot space 2880 dpi dots (it would send a unit
+    // of 0); such pages count in 1/2880 inch.
+    if (base == 1440 && (x > 1440 || y > 1440))
+      base = 2880;
     putbytes("\033(D\004\000", 5);
     put16((int)base);
     put8((int)(base / y * (unsigned)DotRowStep));

@@ -29,6 +29,7 @@ struct RasterBlock {
   int64_t y = 0;         // print position of the first row, fine units
   int64_t row_step = 0;  // fine units between two rows
   int64_t dot_step = 0;  // fine units between two dots of a row
+  bool whole_3600 = false;  // spacings in whole 1/3600 inch (ESC .)
   std::string data;      // rows x bytes, expanded
 };
 
@@ -194,6 +195,7 @@ bool DecodeLineRaster(Decoder &d, size_t start) {
   block.dots = block.bits == 1 ? int(count) : block.bytes * 4;
   block.row_step = int64_t(v) * (kFineUnit / 3600);
   block.dot_step = int64_t(h) * (kFineUnit / 3600);
+  block.whole_3600 = true;
   if (!ReadRasterData(d, start, packed != 0, &block)) return false;
   block.command = Note(d, start, Say("ESC . %s, %s, %d-bit, %u x %d dots (%d bytes a row), rows %u/3600 in apart, dots %u/3600 in apart",
                                      InkName(block.ink), packed ? "PackBits" : "raw", block.bits, rows,
@@ -550,6 +552,15 @@ bool EndPage(Decoder &d, size_t offset, bool form_feed) {
   }
   page.x_pitch = int(xp);
   page.y_pitch = int(yp);
+  // ESC . spacings are whole 1/3600 inch, which cannot say 1/1440 or
+  // 1/2880: the printer takes the truncated value (2 for 1/1440) as the dot
+  // pitch of its resolution, so such a spacing is the nearest whole number
+  // of grid columns or rows.
+  for (RasterBlock &b : d.blocks) {
+    if (!b.whole_3600) continue;
+    if (b.dot_step % xp) b.dot_step = std::max<int64_t>(1, (b.dot_step + xp / 2) / xp) * xp;
+    if (b.row_step % yp) b.row_step = std::max<int64_t>(1, (b.row_step + yp / 2) / yp) * yp;
+  }
   // The grid is sized once, from the farthest dot of the page.
   int64_t width = 0, height = 0;
   for (const RasterBlock &b : d.blocks) {

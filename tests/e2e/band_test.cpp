@@ -1,0 +1,284 @@
+// The band engine end to end: which rows go to the printer, when, in which
+// band, after which feed, with which raster command.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "check.h"
+#include "expect.h"
+#include "harness.h"
+
+namespace {
+
+using harness::Hex;
+
+// Page start of family 4 at 720 x 720 dpi, no media settings, on the
+// default PPD (A4 first, Letter with a 8.5 pt top margin second), black
+// only, MediaType "" (dot size 02); woven pages turn the microweave off.
+std::string Family4Start(bool woven, int planes = 1) {
+  return "1b 40 1b 28 52 08 00 00 52 45 4d 4f 54 45 31 53 54 02 00 00 00 1b 00 00 00"
+         " 1b 28 47 01 00 01 1b 28 55 01 00 05 1b 28 43 02 00 e4 20"
+         " 1b 28 63 04 00 55 00 e4 20 1b 28 56 02 00 55 00 1b 55 00"
+         " 1b 28 69 01 00 " + std::string(woven ? "00" : "01") +
+         " 1b 28 4b 02 00 00 " + (planes == 1 ? "01" : "02") + " 1b 28 65 02 00 00 02";
+}
+
+// A raster command of family 4 for one plane's rows, uncompressed.
+std::string EscDot(int vunit, int hunit, int rows, const std::string &data) {
+  char head[64];
+  int bytes_per_row = (int)Hex(data).size() / rows;
+  snprintf(head, sizeof(head), "0d 1b 2e 00 %02x %02x %02x %02x %02x ", vunit, hunit, rows,
+           (bytes_per_row * 8) & 255, (bytes_per_row * 8) >> 8);
+  return head + data;
+}
+
+std::string Feed(int rows) {
+  char text[32];
+  snprintf(text, sizeof(text), "1b 28 76 02 00 %02x %02x ", rows & 255, rows >> 8);
+  return text;
+}
+
+std::string ByteHex(int value) {
+  char text[8];
+  snprintf(text, sizeof(text), "%02x ", value & 255);
+  return text;
+}
+
+// One line a byte: line y of the page carries the byte y + 1, so every
+// row of the output names the raster line it came from.
+unsigned char LineNumber(unsigned line, unsigned) { return (unsigned char)(line + 1); }
+
+// The 40-line woven page: two row slots, four rows a band, eight bands in
+// the pool. Bands fill after lines 0, 5, 8, 13, 16, 21 and 24; from line 24
+// on, no free band is left and the first waiting band goes out in the
+// middle of the line.
+TEST(WovenBands, FortyLinePageSendsBandsInPrintOrderWithTheirFeeds) {
+  harness::TestPage page = harness::DescribePage("fam=4 res=720x720 space=K bits=1 w=8 h=40 weave=8/0/2");
+  std::string raster = harness::WriteRaster({harness::MakePage(page.header, LineNumber)});
+  harness::Result got = harness::RunFilter(harness::WritePpd(4, page.sizes), raster);
+
+  struct Sent { int feed, y, rows; };
+  const Sent kSent[] = {{0, 0, 1},  {1, 1, 3},  {1, 2, 4},  {5, 7, 4},  {3, 10, 4}, {5, 15, 4},
+                        {3, 18, 4}, {5, 23, 4}, {3, 26, 4}, {5, 31, 4}, {3, 34, 3}, {5, 39, 1}};
+  std::string bands;
+  for (const Sent &s : kSent) {
+    std::string data;
+    for (int r = 0; r < s.rows; r++) data += ByteHex(s.y + 2 * r + 1);
+    if (s.feed) bands += Feed(s.feed);
+    bands += EscDot(10, 5, s.rows, data);
+  }
+  std::string want = expect::kJobStartEjl + Family4Start(true) + bands + "0c" + expect::kJobEndReset;
+
+  std::vector<std::string> err = expect::PageOpen(1, 1);
+  check::Append(err, harness::HeaderDump(page.header));
+  err.push_back(expect::BitPlanes(1));
+  check::Append(err, expect::PoolHead({1, 1, 8, 2, 0, 4}, 4));
+  err.push_back(expect::RowOffset(0, 0));
+  check::Append(err, expect::PointerList("start", 8));
+  err.push_back(expect::PlacedBand({1, 0, 0, 1, 3}));
+  err.push_back(expect::PlacedBand({0, 0, 0, 0, 1}));
+  err.push_back(expect::Progress(1, 0));
+  auto printing = [](const Sent &s) {
+    return "DEBUG: Printing band PTR, x = 0, y = " + std::to_string(s.y) +
+           ", plane = 0, count = " + std::to_string(s.rows) +
+           ", OutputFeed = " + std::to_string(s.feed);
+  };
+  for (int i = 0; i < 4; i++) err.push_back(printing(kSent[i]));
+  err.push_back(expect::PageDone(1));
+  check::Append(err, expect::PointerList("end", 8));
+  for (int i = 4; i < 12; i++) {
+    err.push_back(printing(kSent[i]));
+    err.push_back(std::string("DEBUG: freeing used band PTR, prev = PTR, next = ") +
+                  (i < 11 ? "PTR" : "(nil)"));
+  }
+  check::ExpectRun(got, want, err, 0);
+}
+
+// A slot whose lines carry no ink never sends a band: its band moves on in
+// place each time it fills, and goes back to the free list at page end.
+TEST(WovenBands, BlankSlotAdvancesInPlaceAndSendsNothing) {
+  harness::TestPage page = harness::DescribePage("fam=4 res=720x720 space=K bits=1 w=8 h=14 weave=8/0/2");
+  // Ink on the even lines only: slot 1 stays blank.
+  std::string raster = harness::WriteRaster({harness::MakePage(
+      page.header, [](unsigned line, unsigned) { return (unsigned char)(line % 2 ? 0 : 0x80 | line); })});
+  harness::Result got = harness::RunFilter(harness::WritePpd(4, page.sizes), raster);
+  ASSERT_EQ(got.status, 0);
+
+  std::vector<std::string> blank;
+  for (const std::string &line : harness::MaskPointers(got.err))
+    if (line.rfind("DEBUG: Blank band", 0) == 0) blank.push_back(line);
+  // Slot 1 starts at row 1 with 3 rows (full after line 5), then holds 4.
+  const std::vector<std::string> kBlank = {expect::BlankBand({1, 0, 0, 1, 3}),
+                                           expect::BlankBand({1, 0, 0, 7, 4})};
+  EXPECT_EQ(blank, kBlank);
+
+  // Only even rows are ever printed: bands at rows 0 (1 row), 2 (4 rows),
+  // then the band closed at page end with rows 10 and 12.
+  std::string bands = EscDot(10, 5, 1, "80") + Feed(2) + EscDot(10, 5, 4, "82 84 86 88") +
+                      Feed(8) + EscDot(10, 5, 2, "8a 8c");
+  std::string want = expect::kJobStartEjl + Family4Start(true) + bands + "0c" + expect::kJobEndReset;
+  std::string diff = harness::DiffStreams(Hex(want), got.out);
+  EXPECT_TRUE(diff.empty()) << diff;
+}
+
+// Unwoven: white space becomes one feed, every plane of a printed line is
+// sent (a plane with no ink too), and the feed goes out once, before plane 0.
+TEST(UnwovenLines, BlankRunIsOneFeedAndEveryPlaneIsSent) {
+  harness::TestPage page =
+      harness::DescribePage("fam=4 res=720x720 space=KCMY bits=1 comp=1 w=720 h=13");
+  // Lines 0-9 blank, 10 and 11 cyan only, 12 blank.
+  std::string raster = harness::WriteRaster({harness::MakePage(
+      page.header, [](unsigned line, unsigned index) {
+        return (unsigned char)(line >= 10 && line <= 11 && index / 90 == 1 ? 0xFF : 0);
+      })});
+  harness::Result got = harness::RunFilter(harness::WritePpd(4, page.sizes), raster);
+
+  // Each plane: carriage return, colour, ESC . compressed, 720 dots; 90
+  // equal bytes pack into one run (A7).
+  const std::string kLine = "0d 1b 72 00 1b 2e 01 05 05 01 d0 02 a7 00 "
+                            "0d 1b 72 02 1b 2e 01 05 05 01 d0 02 a7 ff "
+                            "0d 1b 72 01 1b 2e 01 05 05 01 d0 02 a7 00 "
+                            "0d 1b 72 04 1b 2e 01 05 05 01 d0 02 a7 00 ";
+  std::string want = expect::kJobStartEjl + Family4Start(false, 4) + Feed(10) + kLine + Feed(1) +
+                     kLine + "0c" + expect::kJobEndReset;
+  std::string diff = harness::DiffStreams(Hex(want), got.out);
+  EXPECT_TRUE(diff.empty()) << diff;
+  EXPECT_EQ(got.status, 0);
+}
+
+// Three inks are cyan, magenta and yellow: their planes take the colour
+// codes one up from their index, in ESC r and in ESC i alike.
+TEST(PlaneColours, ThreeInkPagesShiftToCyanMagentaYellow) {
+  struct Case { int family; std::string prefix; };
+  const Case kCases[] = {
+      {4, "0d 1b 72 02 1b 2e 00 05 05 01 08 00 f0 "
+          "0d 1b 72 01 1b 2e 00 05 05 01 08 00 0f "
+          "0d 1b 72 04 1b 2e 00 05 05 01 08 00 3c "},
+      {7, "0d 1b 69 02 00 01 01 00 01 00 f0 "
+          "0d 1b 69 01 00 01 01 00 01 00 0f "
+          "0d 1b 69 04 00 01 01 00 01 00 3c "},
+  };
+  for (const Case &c : kCases) {
+    harness::TestPage page = harness::DescribePage(
+        "fam=" + std::to_string(c.family) + " res=720x720 space=CMY bits=1 w=8 h=1");
+    std::string raster = harness::WriteRaster({harness::MakePage(
+        page.header, [](unsigned, unsigned index) {
+          const unsigned char kRows[] = {0xF0, 0x0F, 0x3C};
+          return kRows[index];
+        })});
+    harness::Result got = harness::RunFilter(harness::WritePpd(c.family, page.sizes), raster);
+    ASSERT_EQ(got.status, 0) << c.family;
+    std::string want = Hex(c.prefix + "0c" + expect::kJobEndReset);
+    ASSERT_GE(got.out.size(), want.size());
+    EXPECT_EQ(harness::ToHex(got.out.substr(got.out.size() - want.size())), harness::ToHex(want))
+        << "family " << c.family;
+  }
+}
+
+// The light inks of family 4 are selected with ESC ( r and density 1.
+TEST(PlaneColours, LightInksOfEscDotFamiliesUseTheDensityCommand) {
+  harness::TestPage page = harness::DescribePage("fam=4 res=720x720 space=KCMYcm bits=1 w=8 h=1");
+  std::string raster = harness::WriteRaster({harness::MakePage(
+      page.header, [](unsigned, unsigned index) { return (unsigned char)(0x11 * (index + 1)); })});
+  harness::Result got = harness::RunFilter(harness::WritePpd(4, page.sizes), raster);
+  ASSERT_EQ(got.status, 0);
+  std::string want = Hex("0d 1b 72 00 1b 2e 00 05 05 01 08 00 11 "
+                         "0d 1b 72 02 1b 2e 00 05 05 01 08 00 22 "
+                         "0d 1b 72 01 1b 2e 00 05 05 01 08 00 33 "
+                         "0d 1b 72 04 1b 2e 00 05 05 01 08 00 44 "
+                         "0d 1b 28 72 02 00 01 02 1b 2e 00 05 05 01 08 00 55 "
+                         "0d 1b 28 72 02 00 01 01 1b 2e 00 05 05 01 08 00 66 0c 1b 40");
+  ASSERT_GE(got.out.size(), want.size());
+  EXPECT_EQ(harness::ToHex(got.out.substr(got.out.size() - want.size())), harness::ToHex(want));
+}
+
+// Interleave columns move right by one dot of the page: ESC ( \ in 1/1440
+// inch for 1-bit dots, ESC \ in the page's horizontal unit for 2-bit dots.
+TEST(WovenBands, ColumnOffsetIsOneDotOfThePage) {
+  struct Case { int family; std::string words; std::string move; };
+  const Case kCases[] = {
+      {7, "res=1440x720 comp=0", "1b 28 5c 04 00 a0 05 01 00"},
+      {7, "res=720x720 comp=0", "1b 28 5c 04 00 a0 05 02 00"},
+      {8, "res=2880x720 comp=0", "1b 28 5c 04 00 40 0b 01 00"},
+      {7, "res=720x720 comp=2", "1b 5c 01 00"},
+  };
+  for (const Case &c : kCases) {
+    harness::TestPage page = harness::DescribePage("fam=" + std::to_string(c.family) + " " + c.words +
+                                                   " space=K bits=8 w=16 h=2 weave=4/0/202");
+    std::string raster = harness::WriteRaster(
+        {harness::MakePage(page.header, [](unsigned, unsigned) { return (unsigned char)255; })});
+    harness::Result got = harness::RunFilter(harness::WritePpd(c.family, page.sizes), raster);
+    ASSERT_EQ(got.status, 0) << c.words;
+    std::string move = Hex("0d " + c.move);
+    EXPECT_NE(got.out.find(move), std::string::npos) << c.family << " " << c.words;
+  }
+}
+
+// Family 5000 carries its dot size in ESC ( e before every raster command,
+// with the band's column; the size set by one page holds on a later page
+// whose resolution sets none.
+TEST(DotSize, Family5000SendsItWithEveryRowAndKeepsItAcrossPages) {
+  harness::TestPage first = harness::DescribePage("fam=5000 res=720x720 media=Plain space=K bits=1 w=8 h=1");
+  harness::TestPage second = harness::DescribePage("fam=5000 res=2880x720 space=K bits=1 w=8 h=1");
+  auto ink = [](unsigned, unsigned) { return (unsigned char)0xA5; };
+  std::string raster = harness::WriteRaster(
+      {harness::MakePage(first.header, ink), harness::MakePage(second.header, ink)});
+  harness::Result got = harness::RunFilter(harness::WritePpd(5000, first.sizes), raster);
+  ASSERT_EQ(got.status, 0);
+  // Plain paper at 720 dpi is code 1; 2880 dpi keeps it. ESC . at 720 dpi
+  // has units 5 x 5, at 2880 dpi 5 x 1.
+  std::string row720 = Hex("0d 1b 28 65 02 00 00 01 1b 2e 00 05 05 01 08 00 a5 0c");
+  std::string row2880 = Hex("0d 1b 28 65 02 00 00 01 1b 2e 00 05 01 01 08 00 a5 0c");
+  size_t at = got.out.find(row720);
+  ASSERT_NE(at, std::string::npos) << harness::ToHex(got.out);
+  EXPECT_NE(got.out.find(row2880, at + row720.size()), std::string::npos) << harness::ToHex(got.out);
+}
+
+// CUPS's rasterizers send KCMYcm as four planes a line (K, C, M, Y); such a
+// page prints exactly as a six-plane page with the same K, C, M and Y,
+// whatever the six-plane page carries in its light rows.
+TEST(LightInks, FourPlaneKcmycmLinesPrintAsSixPlaneLines) {
+  harness::TestPage six = harness::DescribePage("fam=7 res=720x720 space=KCMYcm bits=8 w=64 h=24 weave=8/0/4");
+  harness::TestPage four = six;
+  four.header.cupsBytesPerLine = 4 * 64;
+  auto amounts = [](unsigned line, unsigned index) {
+    unsigned plane = index / 64, x = index % 64;
+    if (plane >= 4) return (unsigned char)(37 * x + line);  // ignored by the ink split
+    return (unsigned char)((x * 4 + line * 3 + plane * 50) & 255);
+  };
+  std::string ppd = harness::WritePpd(7, six.sizes);
+  harness::Result got6 = harness::RunFilter(ppd, harness::WriteRaster({harness::MakePage(six.header, amounts)}));
+  harness::Result got4 = harness::RunFilter(ppd, harness::WriteRaster({harness::MakePage(four.header, amounts)}));
+  ASSERT_EQ(got6.status, 0);
+  ASSERT_EQ(got4.status, 0);
+  std::string diff = harness::DiffStreams(got6.out, got4.out);
+  EXPECT_TRUE(diff.empty()) << diff;
+  // Light cyan (code 12) and light magenta (11) rows are present.
+  EXPECT_NE(got4.out.find(Hex("1b 69 12")), std::string::npos);
+  EXPECT_NE(got4.out.find(Hex("1b 69 11")), std::string::npos);
+}
+
+// Six-ink pages at 2880 dpi get the 1440 dpi split, so cyan and magenta
+// print even when no earlier page set a split.
+TEST(LightInks, SixInkPagesAt2880DpiPrintCyanAndMagenta) {
+  harness::TestPage page = harness::DescribePage("fam=8 res=2880x720 space=KCMYcm bits=8 w=32 h=8");
+  auto cyan_magenta = [](unsigned, unsigned index) {
+    unsigned plane = index / 32;
+    return (unsigned char)(plane == 1 || plane == 2 ? 200 : 0);
+  };
+  harness::Result got = harness::RunFilter(
+      harness::WritePpd(8, page.sizes), harness::WriteRaster({harness::MakePage(page.header, cyan_magenta)}));
+  ASSERT_EQ(got.status, 0);
+  // Some row of each of cyan (02), magenta (01), light cyan (12), light
+  // magenta (11) holds ink: an uncompressed 1-bit row of 4 bytes.
+  for (const char *code : {"02", "01", "12", "11"}) {
+    std::string head = Hex(std::string("1b 69 ") + code + " 00 01 04 00 01 00");
+    bool inked = false;
+    for (size_t at = got.out.find(head); at != std::string::npos; at = got.out.find(head, at + 1))
+      inked |= got.out.substr(at + head.size(), 4) != std::string(4, '\0');
+    EXPECT_TRUE(inked) << "ink " << code;
+  }
+}
+
+}  // namespace
