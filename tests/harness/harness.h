@@ -20,7 +20,8 @@ struct Page {
 // A page header with the fields the filter reads set to sane values:
 // width x height pixels, colour space, bits per colour, resolution; the
 // derived fields (cupsBitsPerPixel, cupsBytesPerLine, PageSize) are filled
-// in for a banded page. Every field can be changed afterwards.
+// in for a banded page, NumCopies is 1. Every field can be changed
+// afterwards.
 cups_page_header2_t MakeHeader(unsigned width, unsigned height,
                                cups_cspace_t space, unsigned bits,
                                unsigned xdpi, unsigned ydpi);
@@ -36,9 +37,23 @@ void FixLineSize(cups_page_header2_t &header);
 Page MakePage(const cups_page_header2_t &header,
               unsigned char (*fill)(unsigned line, unsigned index));
 
+// A page of all-zero lines: nothing on it is printed.
+Page BlankPage(const cups_page_header2_t &header);
+
 // Writes the pages as a CUPS raster stream with cupsRasterWriteHeader2 and
 // cupsRasterWritePixels to a new file; returns its path.
 std::string WriteRaster(const std::vector<Page> &pages);
+
+// Reads a raster stream back with cupsRasterReadHeader2 and
+// cupsRasterReadPixels (for checking the harness itself).
+std::vector<Page> ReadRaster(const std::string &path);
+
+// Writes arbitrary bytes to a new file under the test directory; returns
+// its path. The suffix only helps a reader of the directory.
+std::string WriteFile(const std::string &bytes, const std::string &suffix);
+
+// A path under the test directory that no file has yet.
+std::string TempPath(const std::string &suffix);
 
 // A page size of a PPD fixture, in points.
 struct PpdSize {
@@ -52,8 +67,32 @@ struct PpdSize {
 std::vector<PpdSize> DefaultSizes();
 
 // Writes a minimal PPD with *cupsModelNumber and the given page sizes
-// (*PageSize, *PaperDimension, *ImageableArea, *cupsFilter); returns its path.
+// (*PageSize, *PageRegion, *PaperDimension, *ImageableArea, in the given
+// order, and *cupsFilter); returns its path.
 std::string WritePpd(int model, const std::vector<PpdSize> &sizes);
+
+// A test page described in words, for tables of cases:
+//   "fam=7 res=1440x720 space=KCMY bits=8 comp=2 media=Plain mtype=0x1203
+//    pos=33 cut=1 size=612x1000 weave=8/7/204 w=16 h=1 copies=2 ppd=low"
+// fam is the PPD's model number; mtype is cupsMediaType, pos MediaPosition,
+// cut CutMedia, size PageSize in points, weave cupsRowCount/cupsRowFeed/
+// cupsRowStep; space is K, CMY, RGB, KCMY or KCMYcm. What is not named is
+// family 4, 720 x 720 dpi, K, 1 bit, 16 x 1 pixels, A4 (595 x 842), no
+// media settings, unwoven, and the default PPD sizes. The PPD sizes:
+//   default   A4 (bottom 36), Letter (top margin 8.5)
+//   low       A4 with a bottom of 35.9, Letter
+//   lowsecond A4 (bottom 36), Letter with a bottom of 0
+//   one       A4 (bottom 36) alone
+//   onelow    A4 with a bottom of 10 alone
+//   none      no sizes
+//   tall      A4, Letter whose imageable top (800) lies above its length
+//   three     A4, Legal (top margin 18), Letter
+struct TestPage {
+  int family;
+  cups_page_header2_t header;
+  std::vector<PpdSize> sizes;
+};
+TestPage DescribePage(const std::string &words);
 
 // What one run of the filter gave back.
 struct Result {
@@ -68,19 +107,50 @@ struct Result {
 Result RunFilter(const std::string &ppd, const std::string &raster,
                  const std::string &stdin_path = "");
 
-// Runs the filter with an explicit argument list (argv[0] is the binary).
+// Runs the built filter with an explicit argument list: args[0] becomes
+// argv[0]. Standard input is stdin_path, or /dev/null when it is empty.
 Result RunFilterArgs(const std::vector<std::string> &args,
                      const std::string &ppd, const std::string &stdin_path);
 
-// Bytes from hex text such as "1b 40 0c"; spaces and newlines are ignored.
+// Bytes from hex text such as "1b 40 0c"; spaces, newlines, '|' and ','
+// are ignored, and "00*27" stands for 27 bytes 00.
 std::string Hex(const std::string &text);
 
+// Bytes as spaced lower-case hex ("1b 40 0c").
+std::string ToHex(const std::string &bytes);
+
+// The printer stream cut into its commands (ESC sequences with their
+// parameters and raster data, remote-mode commands, job-language lines,
+// single control bytes), as [begin, end) offsets.
+std::vector<std::pair<size_t, size_t>> SplitCommands(const std::string &s);
+
 // Readable comparison of two printer streams: empty when equal, else the
-// offset of the first differing byte and the bytes around it in hex.
+// offset of the first differing byte, the command of each stream that holds
+// it and the command before it, in hex.
 std::string DiffStreams(const std::string &want, const std::string &got);
 
-// Standard error lines with pointer values (0x...) replaced by "PTR".
+// Standard error lines with pointer values (0x and six or more hex digits)
+// replaced by "PTR"; "(nil)" and short numbers such as 0x720 stay.
 std::vector<std::string> MaskPointers(const std::vector<std::string> &lines);
+
+// Readable comparison of standard error: empty when equal, else the first
+// differing line of each and its number.
+std::string DiffLines(const std::vector<std::string> &want,
+                      const std::vector<std::string> &got);
+
+// The 40 lines with which the filter logs a page header, field by field in
+// the header's order.
+std::vector<std::string> HeaderDump(const cups_page_header2_t &header);
+
+// One run of a dot lookup table: cells first..last hold dot level `level`,
+// whose nominal value is `value` (the cell's error is its index minus it).
+struct LutRun {
+  int first, last, level, value;
+};
+
+// The 32 "DEBUG:" lines of a dumped lookup table of 256 cells made of the
+// given runs; cells no run covers hold [0 0], and cell 0 has error 0.
+std::vector<std::string> LutDump(const std::vector<LutRun> &runs);
 
 }  // namespace harness
 
