@@ -101,6 +101,20 @@ static const unsigned kMaxResolution = 5760;
 // Set once the raster stream could not deliver a line of the current page.
 static bool RasterEnded;
 
+// What the job holds open from start to end.
+static ppd_file_t *JobPpd;
+static cups_raster_t *JobRaster;
+static int JobFd;
+
+#ifdef INKBANDS_FUZZ
+// The fuzzer runs many jobs in one process: the filter's exit returns there.
+#include <csetjmp>
+jmp_buf inkbands_exit;
+[[noreturn]] static void Exit(int status) { longjmp(inkbands_exit, status + 1); }
+#else
+[[noreturn]] static void Exit(int status) { exit(status); }
+#endif
+
 // ---------------------------------------------------------------------------
 // Small output helpers: bytes go out in the order the printer reads them.
 
@@ -132,6 +146,7 @@ static void Shutdown(ppd_file_t *ppd);
   __attribute__((format(printf, 2, 3)));
 
 static void FreePageBuffers();
+static void CloseJob();
 
 [[noreturn]] static void Fatal(ppd_file_t *ppd, const char *format, ...)
 {
@@ -147,7 +162,8 @@ static void FreePageBuffers();
     Shutdown(ppd);
     fflush(stdout);
   }
-  exit(1);
+  CloseJob();
+  Exit(1);
 }
 
 // Push buffered printer data out and stop the job when the printer
@@ -393,10 +409,19 @@ static const char *CheckPage(ppd_file_t *ppd, const page_header_t *header,
   uint64_t line = header->cupsBytesPerLine;
   if (header->cupsBitsPerColor == 1)
   {
+    // One-bit dots read as two-bit dots would print a squeezed, garbled
+    // page.
+    if (BitPlanes > 1)
+    {
+      snprintf(text, size, "pre-dithered 1-bit pages cannot be printed with "
+               "2-bit dots (cupsCompression %u at %ux%u dpi).",
+               header->cupsCompression, xdpi, ydpi);
+      return text;
+    }
     if (line != (uint64_t)PrinterPlanes * rowbytes)
     {
-      snprintf(text, size, "%u bytes per line do not hold %d rows of %llu "
-               "bytes of pre-dithered dots.", header->cupsBytesPerLine,
+      snprintf(text, size, "%u bytes per line do not match %d inks of %llu "
+               "bytes of pre-dithered dots each.", header->cupsBytesPerLine,
                PrinterPlanes, (unsigned long long)rowbytes);
       return text;
     }
@@ -1642,6 +1667,20 @@ static ssize_t ReadRaster(void *context, unsigned char *buffer, size_t length)
   return got;
 }
 
+// Release the PPD and the raster stream of the job.
+static void CloseJob()
+{
+  if (JobRaster)
+    cupsRasterClose(JobRaster);
+  if (JobFd > 0)
+    close(JobFd);
+  if (JobPpd)
+    ppdClose(JobPpd);
+  JobRaster = nullptr;
+  JobFd = 0;
+  JobPpd = nullptr;
+}
+
 // Print every page of the raster job on the printer the PPD describes.
 int main(int argc, char *argv[])
 {
@@ -1663,7 +1702,7 @@ int main(int argc, char *argv[])
           stderr);
     return 1;
   }
-  ppd_file_t *ppd = ppdOpenFile(ppdname);
+  ppd_file_t *ppd = JobPpd = ppdOpenFile(ppdname);
   if (!ppd)
   {
     int line = 0;
@@ -1673,27 +1712,27 @@ int main(int argc, char *argv[])
     return 1;
   }
 
-  int fd = 0;
+  JobFd = 0;
   if (argc == 7)
   {
-    fd = open(argv[6], O_RDONLY);
-    if (fd == -1)
+    JobFd = open(argv[6], O_RDONLY);
+    if (JobFd == -1)
     {
+      JobFd = 0;
       fprintf(stderr, "ERROR: Unable to open raster file - %s\n",
               strerror(errno));
-      ppdClose(ppd);
+      CloseJob();
       return 1;
     }
   }
 
-  RasterInput input = {fd, 0};
-  cups_raster_t *raster = cupsRasterOpenIO(ReadRaster, &input, CUPS_RASTER_READ);
+  RasterInput input = {JobFd, 0};
+  cups_raster_t *raster = JobRaster =
+    cupsRasterOpenIO(ReadRaster, &input, CUPS_RASTER_READ);
   if (!raster && input.bytes > 0)
   {
     fputs("ERROR: Unable to read raster data.\n", stderr);
-    if (fd)
-      close(fd);
-    ppdClose(ppd);
+    CloseJob();
     return 1;
   }
 
@@ -1702,13 +1741,14 @@ int main(int argc, char *argv[])
 
   page_header_t header;
   int page = 0;
+  RasterEnded = false;
   while (raster && cupsRasterReadHeader2(raster, &header))
   {
     page++;
 
     char reason[256];
     if (CheckPage(ppd, &header, reason, sizeof(reason)))
-      Fatal(ppd, "Page %d cannot be printed: %s", page, reason);
+      Fatal(ppd, "Page %d: %s", page, reason);
 
     fprintf(stderr, "PAGE: %d %d\n", page, header.NumCopies);
     fprintf(stderr, "INFO: Starting page %d...\n", page);
@@ -1733,11 +1773,7 @@ int main(int argc, char *argv[])
 
   Shutdown(ppd);
   FlushOutput();
-  if (raster)
-    cupsRasterClose(raster);
-  if (fd != 0)
-    close(fd);
-  ppdClose(ppd);
+  CloseJob();
 
   if (page == 0)
   {
