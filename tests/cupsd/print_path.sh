@@ -1,0 +1,429 @@
+#!/bin/bash
+# The whole print path, as a user's job takes it: a private cupsd with the
+# installed layout (PPDs in the model directory, the MIME rules, the filter),
+# queues added with lpadmin, a PDF printed with lp, and the printer stream
+# that reaches the device read back command by command.  Also cupsfilter
+# with a PPD.
+#
+# Usage: print_path.sh FILTER PPD_DIR SOURCE_PPD_DIR
+#   FILTER          the built inkbands filter
+#   PPD_DIR         the compiled PPDs (famN.ppd)
+#   SOURCE_PPD_DIR  ppd/ of the source tree (inkbands.types, inkbands.convs)
+# Exit status 77 (skipped) when not root or when CUPS or Ghostscript is
+# missing.
+set -u
+filter=$1
+ppds=$2
+mimesrc=$3
+here=$(cd "$(dirname "$0")" && pwd)
+
+skip() { echo "SKIP: $*"; exit 77; }
+[ "$(id -u)" = 0 ] || skip "a private cupsd needs root"
+PATH=$PATH:/usr/sbin:/sbin
+for tool in cupsd lpadmin lp lpstat lpinfo cupsfilter cups-config gs od awk; do
+  command -v "$tool" >/dev/null || skip "$tool is not installed"
+done
+serverbin=$(cups-config --serverbin)
+datadir=$(cups-config --datadir)
+[ -x "$serverbin/filter/pdftoraster" ] || skip "cups-filters' pdftoraster is not installed"
+
+T=$(mktemp -d /tmp/inkbands-cupsd.XXXXXX)
+chmod 755 "$T"  # filters run as the lp user and read the PPD and spool here
+cupsd_pid=""
+watchdog_pid=""
+failures=0
+cleanup() {
+  if [ -n "$cupsd_pid" ]; then
+    kill "$cupsd_pid" 2>/dev/null
+    wait "$cupsd_pid" 2>/dev/null
+  fi
+  [ -n "$watchdog_pid" ] && kill "$watchdog_pid" 2>/dev/null
+  [ -n "${INKBANDS_KEEP_TMP:-}" ] && echo "kept $T" || rm -rf "$T"
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM HUP
+
+fail() {
+  echo "FAIL: $*"
+  failures=$((failures + 1))
+}
+
+# What cupsd logged about a job, for a failure's message.
+show_job_log() {
+  grep "\[Job $1\]" "$T/log/error_log" | grep -v '^D' | tail -n 20
+}
+
+# --- A private CUPS: its own directories, the installed layout inside ----
+
+mkdir -p "$T/root" "$T/bin/filter" "$T/data/mime" "$T/data/model/inkbands" \
+  "$T/state" "$T/cache" "$T/spool/tmp" "$T/log" "$T/out"
+for entry in "$serverbin"/*; do
+  case ${entry##*/} in filter | driver) ;; *) ln -s "$entry" "$T/bin/" ;; esac
+done
+for entry in "$serverbin"/filter/*; do
+  case ${entry##*/} in *epson* | *escp*) ;; *) ln -s "$entry" "$T/bin/filter/" ;; esac
+done
+install -m 755 "$filter" "$T/bin/filter/inkbands"
+# DataDir: the system's, but only our PPDs in the model directory.
+for entry in "$datadir"/*; do
+  case ${entry##*/} in mime | model | drv) ;; *) ln -s "$entry" "$T/data/" ;; esac
+done
+ln -s "$datadir"/mime/* "$T/data/mime/"
+cp "$mimesrc/inkbands.types" "$mimesrc/inkbands.convs" "$T/data/mime/"
+cp "$ppds"/fam*.ppd "$T/data/model/inkbands/"
+ppd_count=$(ls "$ppds"/fam*.ppd | wc -l)
+
+port=""
+for try in $(seq 40); do
+  candidate=$((20000 + (RANDOM * 7 + try) % 40000))
+  if ! (exec 3<>"/dev/tcp/127.0.0.1/$candidate") 2>/dev/null; then
+    port=$candidate
+    break
+  fi
+done
+[ -n "$port" ] || skip "no free TCP port on 127.0.0.1"
+
+cat >"$T/root/cups-files.conf" <<EOF
+ServerRoot $T/root
+ServerBin $T/bin
+DataDir $T/data
+StateDir $T/state
+CacheDir $T/cache
+RequestRoot $T/spool
+TempDir $T/spool/tmp
+ErrorLog $T/log/error_log
+AccessLog $T/log/access_log
+PageLog $T/log/page_log
+FileDevice Yes
+SystemGroup root
+EOF
+cat >"$T/root/cupsd.conf" <<EOF
+LogLevel info
+MaxLogSize 0
+PageLogFormat %p %j %P %C
+Listen 127.0.0.1:$port
+Listen $T/cups.sock
+Browsing No
+BrowseLocalProtocols none
+DefaultAuthType None
+WebInterface No
+<Location />
+  Order allow,deny
+  Allow all
+</Location>
+<Policy default>
+  <Limit All>
+    Order deny,allow
+  </Limit>
+</Policy>
+EOF
+
+export CUPS_SERVER=$T/cups.sock
+cupsd -f -c "$T/root/cupsd.conf" -s "$T/root/cups-files.conf" \
+  >"$T/log/cupsd.stdout" 2>"$T/log/cupsd.stderr" &
+cupsd_pid=$!
+# Stops cupsd should this script be killed outright (a test time-out).
+(
+  while kill -0 $$ 2>/dev/null; do sleep 1; done
+  kill "$cupsd_pid" 2>/dev/null
+) >/dev/null 2>&1 &
+watchdog_pid=$!
+for try in $(seq 100); do
+  lpstat -r 2>/dev/null | grep -q 'scheduler is running' && break
+  if ! kill -0 "$cupsd_pid" 2>/dev/null; then
+    cat "$T/log/cupsd.stderr" "$T/log/error_log" 2>/dev/null | tail -n 20
+    echo "FAIL: cupsd did not start"
+    exit 1
+  fi
+  sleep 0.1
+done
+lpstat -h "127.0.0.1:$port" -r | grep -q 'scheduler is running' ||
+  fail "cupsd does not answer on 127.0.0.1:$port"
+
+# --- The PPDs as lpinfo -m lists them -------------------------------------
+
+listed=$(lpinfo -m 2>/dev/null | grep -c '^inkbands/fam[0-9]*\.ppd ')
+[ "$listed" = "$ppd_count" ] ||
+  fail "lpinfo -m lists $listed inkbands PPDs, $ppd_count were built"
+lpinfo -m 2>/dev/null |
+  grep -qx 'inkbands/fam7.ppd inkbands ESC/P2 photo printer, family 7, variable dots' ||
+  fail "lpinfo -m does not list family 7 by what it does"
+
+# --- Queues -----------------------------------------------------------------
+
+add_queue() {  # NAME, then the PPD arguments of lpadmin
+  local name=$1
+  shift
+  lpadmin -p "$name" -E -v "file://$T/out/$name.prn" "$@" 2>"$T/log/lpadmin-$name" ||
+    fail "lpadmin could not add $name: $(cat "$T/log/lpadmin-$name")"
+}
+add_queue fam7-gray -m inkbands/fam7.ppd
+add_queue fam7-colour -P "$ppds/fam7.ppd"
+add_queue fam7-photo -P "$ppds/fam7.ppd"
+add_queue fam5-photo -P "$ppds/fam5.ppd"
+add_queue fam10000-photo -P "$ppds/fam10000.ppd"
+
+# --- The document: a small photo-sized PDF with grey, light and full inks ---
+
+cat >"$T/page.ps" <<'EOF'
+%!PS-Adobe-3.0
+%%BoundingBox: 0 0 288 432
+<< /PageSize [288 432] >> setpagedevice
+0 1 7 { dup 0.125 mul setgray 8 mul 36 add 360 8 24 rectfill } for
+0.25 0 0 0 setcmykcolor 36 320 30 24 rectfill
+0 0.25 0 0 setcmykcolor 72 320 30 24 rectfill
+1 0 0 0 setcmykcolor 108 320 12 24 rectfill
+0 0 1 0 setcmykcolor 126 320 12 24 rectfill
+0 setgray /Helvetica findfont 10 scalefont setfont 36 300 moveto (inkbands) show
+showpage
+EOF
+gs -q -dSAFER -sDEVICE=pdfwrite -o "$T/page.pdf" "$T/page.ps" || { echo "FAIL: no PDF"; exit 1; }
+
+declare -A job_id
+print_job() {  # QUEUE, then lp options
+  local queue=$1 reply
+  shift
+  reply=$(lp -d "$queue" "$@" "$T/page.pdf" 2>&1)
+  job_id[$queue]=$(echo "$reply" | sed -n "s/^request id is $queue-\([0-9]*\) .*/\1/p")
+  [ -n "${job_id[$queue]}" ] || fail "lp on $queue: $reply"
+}
+print_job fam7-gray -o ColorModel=Gray -o Resolution=720dpi -o MediaType=Plain \
+  -o Weave=Printer -o PageSize=4x6
+# Colour is what a job gets that names no colour model (IPP's colour mode);
+# photo printing, what the best print quality gets on a photo printer.
+print_job fam7-colour -o Resolution=1440x720dpi -o MediaType=Glossy -o PageSize=4x6
+print_job fam7-photo -o ColorModel=Photo -o Resolution=720dpi -o MediaType=Matte \
+  -o PageSize=4x6
+print_job fam5-photo -o ColorModel=Photo -o Resolution=360dpi -o MediaType=Special \
+  -o InputSlot=Roll -o Compression=PackBits -o PageSize=4x6
+print_job fam10000-photo -o print-quality=5 -o MediaType=Archival \
+  -o InputSlot=Roll -o CutMedia=True -o PageSize=Custom.288x432
+
+# A job is over once cupsd has logged how it ended.
+job_over() {
+  grep -q "\[Job $1\] \(Job completed\|Job stopped\|Job canceled\|Job aborted\)" \
+    "$T/log/error_log"
+}
+for try in $(seq 450); do
+  pending=""
+  for id in "${job_id[@]}"; do job_over "$id" || pending="$pending $id"; done
+  [ -z "$pending" ] && break
+  sleep 0.1
+done
+[ -z "$pending" ] || fail "jobs$pending still printing after 45 s"
+
+# --- What reached each printer ----------------------------------------------
+
+# Job start of families below 5000: leave packet mode, then reset.
+ejl_start='NUL
+NUL
+NUL
+ESC 01
+TEXT @EJL 1284.4
+TEXT @EJL     
+ESC @'
+
+# The page start of each job, as the printer reads it.
+declare -A page_start
+page_start[fam7-gray]='ESC @
+ESC ( R 00 52 45 4d 4f 54 45 31
+REMOTE ST 00 00
+REMOTE SN 00 00 01
+REMOTE SN 00 01 00
+REMOTE MT 00 00 01
+REMOTE PH 00 01
+REMOTE EXIT
+ESC ( G 01
+ESC ( U 02 02 02 a0 05
+ESC ( S 40 0b 00 00 e0 10 00 00
+ESC ( c 55 00 e0 10
+ESC ( V 55 00
+ESC U 01
+ESC ( i 02
+ESC ( D 40 38 14 14
+ESC ( e 00 10'
+page_start[fam7-colour]='ESC @
+ESC ( R 00 52 45 4d 4f 54 45 31
+REMOTE ST 00 00
+REMOTE SN 00 00 02
+REMOTE SN 00 01 00
+REMOTE MT 00 00 03
+REMOTE PH 00 02
+REMOTE EXIT
+ESC ( G 01
+ESC ( U 02 02 01 a0 05
+ESC ( S 40 0b 00 00 e0 10 00 00
+ESC ( c 55 00 e0 10
+ESC ( V 55 00
+ESC U 00
+ESC ( i 00
+ESC ( D 40 38 78 14
+ESC ( e 00 10'
+page_start[fam7-photo]='ESC @
+ESC ( R 00 52 45 4d 4f 54 45 31
+REMOTE ST 00 00
+REMOTE SN 00 00 02
+REMOTE SN 00 01 01
+REMOTE MT 00 00 02
+REMOTE PH 00 02
+REMOTE EXIT
+ESC ( G 01
+ESC ( U 02 02 02 a0 05
+ESC ( S 40 0b 00 00 e0 10 00 00
+ESC ( c 55 00 e0 10
+ESC ( V 55 00
+ESC U 01
+ESC ( i 00
+ESC ( D 40 38 78 14
+ESC ( e 00 10'
+page_start[fam5-photo]='ESC @
+ESC ( R 00 52 45 4d 4f 54 45 31
+REMOTE ST 00 00
+REMOTE SN 00 00 02
+REMOTE SN 00 01 00
+REMOTE EX 00 00 00 00 05 01
+REMOTE MT 00 00 01
+REMOTE PH 00 01
+REMOTE EXIT
+ESC ( G 01
+ESC ( U 0a
+ESC ( C 70 08
+ESC ( c 2a 00 70 08
+ESC ( V 2a 00
+ESC U 01
+ESC ( i 00
+ESC ( e 00 02'
+page_start[fam10000-photo]='ESC @
+ESC ( R 00 52 45 4d 4f 54 45 31
+REMOTE ST 00 00
+REMOTE SN 00 00 02
+REMOTE SN 00 01 01
+REMOTE PC 00 00
+REMOTE PP 00 03 01
+REMOTE MT 00 00 02
+REMOTE PH 00 02
+REMOTE AC 00 01
+REMOTE EXIT
+ESC ( G 01
+ESC ( U 02 02 01 a0 05
+ESC ( S 40 0b 00 00 e0 10 00 00
+ESC ( c 55 00 00 00 8b 10 00 00
+ESC ( V 55 00
+ESC U 02
+ESC NUL 27
+ESC ( i 00
+ESC ( D 40 38 50 14
+ESC ( e 00 10'
+
+# The inks each job must print, by colour code (ESC i) or colour selection
+# (ESC r, and ESC ( r for light inks).
+declare -A inks
+inks[fam7-gray]='00'
+inks[fam7-colour]='00 01 02 04'
+inks[fam7-photo]='00 01 02 04 11 12'
+inks[fam5-photo]='00 01 02 04 11 12'
+inks[fam10000-photo]='00 01 02 04 11 12'
+
+# The colour codes of the raster commands that carry ink.
+inks_printed() {
+  awk '/^ESC i .* ink$/ { used[$3] = 1 }
+       /^ESC r / { colour = $3 }
+       /^ESC \( r 01 / { colour = "1" substr($5, 2) }
+       /^ESC \. .* ink$/ { used[colour == "" ? "00" : colour] = 1 }
+       END { for (c in used) print c }' "$1" | sort | tr '\n' ' ' | sed 's/ $//'
+}
+
+# A listing of the printer stream, one command a line.
+list_commands() {
+  od -An -v -tu1 "$1" | awk -f "$here/escp2_commands.awk"
+}
+
+check_stream() {  # QUEUE FAMILY
+  local queue=$1 family=$2 listing=$T/out/$1.txt start expected got tail_expected
+  if [ ! -s "$T/out/$queue.prn" ]; then
+    fail "$queue: nothing reached the printer"
+    return
+  fi
+  list_commands "$T/out/$queue.prn" >"$listing"
+  if grep -q '^ERROR\|^BYTE' "$listing"; then
+    fail "$queue: unreadable printer stream: $(grep -m1 '^ERROR\|^BYTE' "$listing")"
+  fi
+  if [ "$family" -lt 5000 ]; then
+    start=$ejl_start
+    tail_expected='FF
+ESC @'
+  else
+    start=""
+    tail_expected='FF
+ESC @
+ESC ( R 00 52 45 4d 4f 54 45 31
+REMOTE LD
+REMOTE EXIT'
+  fi
+  expected=$(printf '%s\n%s' "$start" "${page_start[$queue]}" | sed '/^$/d')
+  got=$(head -n "$(echo "$expected" | wc -l)" "$listing")
+  if [ "$got" != "$expected" ]; then
+    fail "$queue: job and page start differ from the printer's commands for family $family:"
+    diff <(echo "$expected") <(echo "$got") | head -n 20
+  fi
+  got=$(tail -n "$(echo "$tail_expected" | wc -l)" "$listing")
+  [ "$got" = "$tail_expected" ] ||
+    fail "$queue: the page does not end with a form feed and the job end: $(echo "$got" | tr '\n' '|')"
+  [ "$(grep -c '^FF$' "$listing")" = 1 ] || fail "$queue: expected one page"
+  got=$(inks_printed "$listing")
+  [ "$got" = "${inks[$queue]}" ] ||
+    fail "$queue: raster rows with ink in colours '${got}', expected '${inks[$queue]}'"
+}
+
+check_job() {  # QUEUE FAMILY
+  local queue=$1 family=$2 id=${job_id[$1]:-}
+  [ -n "$id" ] || return
+  if ! grep -q "\[Job $id\] Job completed" "$T/log/error_log"; then
+    fail "$queue: job $id did not complete"
+    show_job_log "$id"
+    return
+  fi
+  if grep -q "^E .*\[Job $id\]" "$T/log/error_log"; then
+    fail "$queue: job $id logged errors"
+    grep "^E .*\[Job $id\]" "$T/log/error_log" | head -n 10
+  fi
+  # cupsd counts the pages the filter announces and logs the total.
+  got=$(grep "^$queue $id " "$T/log/page_log")
+  [ "$got" = "$queue $id total 1" ] ||
+    fail "$queue: page log holds '$(echo "$got" | tr '\n' '|')', expected a total of one page"
+  check_stream "$queue" "$family"
+}
+
+check_job fam7-gray 7
+check_job fam7-colour 7
+check_job fam7-photo 7
+check_job fam5-photo 5
+check_job fam10000-photo 10000
+
+# A woven page goes out in bands of several rows; a page left to the printer's
+# own microweave, one row per command.
+grep -q '^ESC i .* rows=1 ' "$T/out/fam7-gray.txt" &&
+  ! grep '^ESC i ' "$T/out/fam7-gray.txt" | grep -qv ' rows=1 ' ||
+  fail "fam7-gray: an unwoven page must be sent one row per command"
+grep -q '^ESC i .* rows=\([2-9]\|[1-9][0-9]\) ' "$T/out/fam7-photo.txt" ||
+  fail "fam7-photo: a woven page must be sent in bands"
+
+# --- cupsfilter with a PPD ----------------------------------------------------
+
+if cupsfilter -e -c "$T/root/cups-files.conf" -p "$ppds/fam6.ppd" -m printer/inkbands \
+  -o ColorModel=Photo -o Resolution=360dpi -o PageSize=4x6 "$T/page.pdf" \
+  >"$T/out/cupsfilter.prn" 2>"$T/log/cupsfilter"; then
+  list_commands "$T/out/cupsfilter.prn" >"$T/out/cupsfilter.txt"
+  got=$(inks_printed "$T/out/cupsfilter.txt")
+  [ "$got" = '00 01 02 04 11 12' ] ||
+    fail "cupsfilter: raster rows with ink in colours '$got', expected six inks"
+  grep -q '^ERROR' "$T/out/cupsfilter.txt" && fail "cupsfilter: unreadable printer stream"
+else
+  fail "cupsfilter could not print: $(grep -v '^D' "$T/log/cupsfilter" | tail -n 5)"
+fi
+
+if [ "$failures" -gt 0 ]; then
+  echo "$failures check(s) failed"
+  exit 1
+fi
+echo "print path: 5 jobs and cupsfilter printed as expected"
