@@ -282,3 +282,36 @@ TEST(LightInks, SixInkPagesAt2880DpiPrintCyanAndMagenta) {
 }
 
 }  // namespace
+
+namespace {
+
+// A page prints the same whatever page came before it: nothing of one
+// page's bands, buffers, weave or dither carries over to the next. (The
+// dither's random weights do run on from page to page, so the first page
+// here is pre-dithered and uses none.)
+TEST(Pages, EachPagePrintsAsItWouldAlone) {
+  harness::TestPage first =
+      harness::DescribePage("fam=7 res=1440x720 space=KCMY bits=1 comp=1 w=48 h=40 weave=32/0/4");
+  harness::TestPage second = harness::DescribePage("fam=7 res=720x720 space=K bits=8 comp=2 w=64 h=30");
+  auto pattern = [](unsigned line, unsigned index) { return (unsigned char)(line * 31 + index * 7); };
+  harness::Page a = harness::MakePage(first.header, pattern);
+  harness::Page b = harness::MakePage(second.header, pattern);
+  std::string ppd = harness::WritePpd(7, first.sizes);
+
+  harness::Result both = harness::RunFilter(ppd, harness::WriteRaster({a, b}));
+  harness::Result alone_a = harness::RunFilter(ppd, harness::WriteRaster({a}));
+  harness::Result alone_b = harness::RunFilter(ppd, harness::WriteRaster({b}));
+  ASSERT_EQ(both.status, 0);
+  ASSERT_EQ(alone_a.status, 0);
+  ASSERT_EQ(alone_b.status, 0);
+
+  // Job start and end wrap each job; the pages sit between them.
+  std::string start = Hex(expect::kJobStartEjl), end = Hex(expect::kJobEndReset);
+  auto page_of = [&](const std::string &job) {
+    return job.substr(start.size(), job.size() - start.size() - end.size());
+  };
+  std::string diff = harness::DiffStreams(start + page_of(alone_a.out) + page_of(alone_b.out) + end, both.out);
+  EXPECT_TRUE(diff.empty()) << diff;
+}
+
+}  // namespace
