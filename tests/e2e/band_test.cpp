@@ -315,3 +315,45 @@ TEST(Pages, EachPagePrintsAsItWouldAlone) {
 }
 
 }  // namespace
+
+namespace {
+
+// Weaves the printer's commands cannot carry are refused before the page
+// starts; weaves that cannot weave are printed unwoven or one row apart.
+TEST(WeaveLimits, RefusedOrPrintedSoundly) {
+  struct Case { std::string page; std::string error; std::string bytes; };
+  const Case kCases[] = {
+      // 12 columns by 99 rows of interleave: more slots than the band table.
+      {"fam=7 weave=4000/0/1299", "ERROR: Page 1: an interleave of 12 columns by 99 rows needs more "
+                                "than 128 head passes.", ""},
+      // 14400 / 360 x 8 = 320 does not fit the raster unit's byte.
+      {"fam=7 res=360x360 weave=16/0/8", "ERROR: Page 1: an interleave of 1 columns by 8 rows at "
+                                         "360x360 dpi does not fit the printer's raster unit.", ""},
+      // 300 rows a band do not fit the row count byte of ESC .
+      {"fam=4 weave=600/0/2", "ERROR: Page 1: bands of 300 rows of 16 dots are too large for the "
+                              "printer.", ""},
+      // 3 nozzle rows cannot make bands 4 rows apart: the printer weaves.
+      {"fam=7 weave=3/0/4", "", "1b 28 69 01 00 01 | 1b 28 44 04 00 40 38 14 14"},
+      // Grey pages of family 10 split the interleave three ways; an
+      // interleave of 2 leaves the bands one row apart.
+      {"fam=10 weave=8/0/2", "", "1b 28 69 01 00 00 | 1b 28 4b 02 00 00 01 | 1b 28 44 04 00 a0 05 02 02"},
+  };
+  for (const Case &c : kCases) {
+    SCOPED_TRACE(c.page);
+    harness::TestPage page = harness::DescribePage(c.page + " w=16 h=20");
+    harness::Result got = harness::RunFilter(
+        harness::WritePpd(page.family, page.sizes),
+        harness::WriteRaster({harness::MakePage(page.header, [](unsigned, unsigned) { return (unsigned char)0x5A; })}));
+    if (!c.error.empty()) {
+      EXPECT_EQ(got.status, 1);
+      ASSERT_FALSE(got.err.empty());
+      EXPECT_EQ(got.err.back(), c.error);
+      EXPECT_EQ(harness::ToHex(got.out), harness::ToHex(Hex(expect::kJobStartEjl + expect::kJobEndReset)));
+    } else {
+      EXPECT_EQ(got.status, 0);
+      EXPECT_NE(got.out.find(Hex(c.bytes)), std::string::npos) << harness::ToHex(got.out);
+    }
+  }
+}
+
+}  // namespace
