@@ -357,3 +357,21 @@ TEST(WeaveLimits, RefusedOrPrintedSoundly) {
 }
 
 }  // namespace
+
+namespace {
+
+// A feed longer than the command's 16-bit count goes out in several
+// commands, so the line still lands on its own row.
+TEST(UnwovenLines, FeedsBeyondSixteenBitsAreSplit) {
+  harness::TestPage page = harness::DescribePage("fam=4 res=720x720 space=K bits=1 w=8 h=70001");
+  std::string raster = harness::WriteRaster({harness::MakePage(
+      page.header, [](unsigned line, unsigned) { return (unsigned char)(line == 70000 ? 0x81 : 0); })});
+  harness::Result got = harness::RunFilter(harness::WritePpd(4, page.sizes), raster);
+  ASSERT_EQ(got.status, 0);
+  // 70000 rows: 65535 (ff ff), then 4465 (71 11).
+  std::string want = Hex("1b 28 76 02 00 ff ff 1b 28 76 02 00 71 11 0d 1b 2e 00 05 05 01 08 00 81 0c 1b 40");
+  ASSERT_GE(got.out.size(), want.size());
+  EXPECT_EQ(harness::ToHex(got.out.substr(got.out.size() - want.size())), harness::ToHex(want));
+}
+
+}  // namespace
