@@ -7,15 +7,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 
 #ifdef INKBANDS_TEST_RANDOM
 // The unit tests replace the weight source to drive the dither with known
-// weights; the printing build calls random() directly.
+// weights; the printing build draws the C library's random() sequence.
 extern "C" long (*inkbands_random)(void);
 long (*inkbands_random)(void) = random;
-#define dither_random() inkbands_random()
-#else
-#define dither_random() random()
 #endif
 
 // Error magnitudes 0..999 each have a spread of their own.
@@ -25,14 +23,17 @@ static const int kSpreadCells = 1000;
 static int logtable[kSpreadCells];
 static int loginit = 0;
 
-// Black generation and light-ink split, kept from page to page.
+// Black generation and light-ink split, kept from page to page. The six
+// tables lie in one block, so that a loop over a line reaches all of them
+// from one register.
 static int use_lut = 0;
-static unsigned char black_lut[256];
-static unsigned char color_lut[256];
-static unsigned char cyan_lut[256];
-static unsigned char lcyan_lut[256];
-static unsigned char magenta_lut[256];
-static unsigned char lmagenta_lut[256];
+static unsigned char ink_luts[6][256];
+static unsigned char *const black_lut = ink_luts[0];
+static unsigned char *const color_lut = ink_luts[1];
+static unsigned char *const cyan_lut = ink_luts[2];
+static unsigned char *const lcyan_lut = ink_luts[3];
+static unsigned char *const magenta_lut = ink_luts[4];
+static unsigned char *const lmagenta_lut = ink_luts[5];
 
 // Fills a spread table: a bigger error may stray further from even weights.
 static void fill_spread(int *table)
@@ -58,6 +59,123 @@ static inline int spread_of(const int *table, unsigned magnitude)
 static inline unsigned magnitude_of(int err)
 {
   return err < 0 ? 0u - (unsigned)err : (unsigned)err;
+}
+
+// ---------------------------------------------------------------------------
+// Random weights
+
+#ifdef __GLIBC__
+// The C library's random() as glibc computes it, for a process that never
+// seeds it: the additive feedback generator r[i] = r[i-3] + r[i-31] (mod
+// 2^32) over the state that srandom(1) sets up; random() hands out r[i] >> 1.
+// Drawing the dots' weights here instead of calling random() per dot saves
+// the call and its lock; the sequence is the same value for value (see the
+// unit test), and nothing else in the filter draws from random().
+extern "C" void inkbands_random_raw(uint32_t *raw, size_t count);
+
+// The last values of the feedback register, oldest first: the 31 the
+// generator needs and nine more for the four-at-a-time form.
+static const int kFeedback = 40;
+static uint32_t feedback[kFeedback];
+static int feedback_ready = 0;
+
+// Sets up the state of an unseeded generator: seed 1 spread by the
+// multiplicative generator 16807 mod 2^31 - 1, then 310 values stepped over.
+static void feedback_start()
+{
+  uint32_t r[344];
+  r[0] = 1;
+  for (int i = 1; i < 31; i++)
+    r[i] = (uint32_t)((16807ull * r[i - 1]) % 2147483647ull);
+  for (int i = 31; i < 34; i++)
+    r[i] = r[i - 31];
+  for (int i = 34; i < 344; i++)
+    r[i] = r[i - 31] + r[i - 3];
+  memcpy(feedback, r + 344 - kFeedback, sizeof(feedback));
+  feedback_ready = 1;
+}
+
+// Writes the next count values of the feedback register to raw[0..count);
+// random() would return each of them shifted right by one. The 40 words
+// before raw must be writable: the register's history goes there.
+void inkbands_random_raw(uint32_t *raw, size_t count)
+{
+  if (!feedback_ready)
+    feedback_start();
+
+  uint32_t *r = raw - kFeedback;
+  memcpy(r, feedback, sizeof(feedback));
+  size_t i = kFeedback, end = kFeedback + count;
+#if defined(__GNUC__)
+  // Four values at a time by the recurrence applied four times over,
+  // r[i] = r[i-12] + r[i-31] + r[i-34] + r[i-37] + r[i-40], whose nearest
+  // term is exactly the four values written one step before.
+  typedef uint32_t lanes __attribute__((vector_size(16)));
+  for (; i + 4 <= end; i += 4)
+  {
+    lanes a, b, c, d, e;
+    memcpy(&a, r + i - 12, 16);
+    memcpy(&b, r + i - 31, 16);
+    memcpy(&c, r + i - 34, 16);
+    memcpy(&d, r + i - 37, 16);
+    memcpy(&e, r + i - 40, 16);
+    a += b + c + d + e;
+    memcpy(r + i, &a, 16);
+  }
+#endif
+  for (; i < end; i++)
+    r[i] = r[i - 3] + r[i - 31];
+  memcpy(feedback, r + count, sizeof(feedback));
+}
+#endif
+
+// Room the generator needs before the weights it writes.
+static const size_t kWeightHistory = 40;
+
+// Draws the next count weights, in the order random() hands them out, as
+// raw values: random()'s value times two (plus one bit the spread ignores).
+// out must have kWeightHistory writable words before it.
+static void draw_weights(uint32_t *out, size_t count)
+{
+#if defined(INKBANDS_TEST_RANDOM)
+  for (size_t i = 0; i < count; i++)
+    out[i] = (uint32_t)inkbands_random() << 1;
+#elif defined(__GLIBC__)
+  inkbands_random_raw(out, count);
+#else
+  for (size_t i = 0; i < count; i++)
+    out[i] = (uint32_t)random() << 1;
+#endif
+}
+
+// Draws one weight as random() returns it.
+static uint32_t draw_weight()
+{
+  uint32_t raw[kWeightHistory + 1];
+  draw_weights(raw + kWeightHistory, 1);
+  return raw[kWeightHistory] >> 1;
+}
+
+// Weights of the planes being dithered, grown with the widest line seen;
+// the generator's history goes in front of them.
+static uint32_t *weight_block;
+static uint32_t *weights;
+static size_t weights_size;
+
+// Makes room for count weights; false when memory is short.
+static bool reserve_weights(size_t count)
+{
+  if (count <= weights_size)
+    return true;
+  if (count > SIZE_MAX / sizeof(uint32_t) - kWeightHistory)
+    return false;
+  uint32_t *grown = (uint32_t *)realloc(weight_block, (kWeightHistory + count) * sizeof(uint32_t));
+  if (grown == nullptr)
+    return false;
+  weight_block = grown;
+  weights = grown + kWeightHistory;
+  weights_size = count;
+  return true;
 }
 
 // Makes the error-diffusion record of a page: two zeroed error rows per ink.
@@ -91,64 +209,56 @@ void cupsDitherDelete(dither_state_t *state)
   free(state);
 }
 
-// Dithers one line of one ink plane in place from ink amounts to dot levels.
+// The two error rows of a plane for the current direction: the one the
+// last line left for this one, and the one this line leaves for the next.
+static void plane_rows(const dither_state_t *state, int plane, const int **cur,
+                       int **next)
+{
+  const size_t row = (size_t)state->width + 4;
+  int *row_a = state->errors + (size_t)plane * row + 2;
+  int *row_b = state->errors + (size_t)(state->planes + plane) * row + 2;
+  *cur = state->direction == 0 ? row_a : row_b;
+  *next = state->direction == 0 ? row_b : row_a;
+}
+
+// Dithers one line of one ink plane in place from ink amounts to dot levels,
+// one pixel after the other. The general path, for rows that share memory,
+// tables with absurd residuals, or a line too wide for the weight buffer.
 static void cups_dither(dither_state_t *state, const lut_entry_t *lut,
                         unsigned char *data, int plane)
 {
-  if (!loginit)
-  {
-    fill_spread(logtable);
-    loginit = 1;
-  }
-
   const int width = state->width;
   if (width <= 0 || plane < 0 || plane >= state->planes)
     return;
 
-  // The two rows of a plane swap roles as the head changes direction:
-  // one holds what the last line left for this one, the other collects
-  // what this line leaves for the next.
-  const size_t row = (size_t)width + 4;
-  int *row_a = state->errors + (size_t)plane * row + 2;
-  int *row_b = state->errors + (size_t)(state->planes + plane) * row + 2;
   const int *cur;
   int *next;
+  plane_rows(state, plane, &cur, &next);
+
   ptrdiff_t x, end, dx;
-
   if (state->direction == 0)
-  {
-    cur = row_a;
-    next = row_b;
-    x = 0;
-    end = width;
-    dx = 1;
-  }
+    x = 0, end = width, dx = 1;
   else
-  {
-    cur = row_b;
-    next = row_a;
-    x = width - 1;
-    end = -1;
-    dx = -1;
-  }
+    x = width - 1, end = -1, dx = -1;
 
-  int carry = cur[x];
-  int near = 0;
-  int far = 0;
+  // Sums wrap in 32 bits rather than overflow, whatever the table holds.
+  uint32_t carry = (uint32_t)cur[x];
+  uint32_t near = 0;
+  uint32_t far = 0;
 
   for (; x != end; x += dx)
   {
     if (data[x] == 0)
     {
       // Paper that asks for no ink stays clean and swallows the error.
-      next[x - dx] = near;
+      next[x - dx] = (int)near;
       near = far;
       far = 0;
-      carry = cur[x + dx];
+      carry = (uint32_t)cur[x + dx];
       continue;
     }
 
-    int v = data[x] + carry / 128;
+    int v = data[x] + (int)carry / 128;
     if (v < 0)
       v = 0;
     else if (v > 255)
@@ -158,14 +268,429 @@ static void cups_dither(dither_state_t *state, const lut_entry_t *lut,
     int err = lut[v].error;
 
     int t = spread_of(logtable, magnitude_of(err));
-    int w = 8 - t + (int)(dither_random() % (2 * t + 1));
-    int a = w * err;
-    int b = (16 - w) * err;
+    uint32_t w = (uint32_t)(8 - t) + draw_weight() % (uint32_t)(2 * t + 1);
+    uint32_t a = w * (uint32_t)err;
+    uint32_t b = (16 - w) * (uint32_t)err;
 
-    next[x - dx] = 3 * b + near;
+    next[x - dx] = (int)(3 * b + near);
     near = 5 * b + far;
     far = a;
-    carry = 7 * a + cur[x + dx];
+    carry = 7 * a + (uint32_t)cur[x + dx];
+  }
+}
+
+// ---------------------------------------------------------------------------
+// The dither of whole lines
+//
+// The error chains of the planes are independent, but each runs through a
+// table load, a weight pick and a multiply per pixel. Several planes run
+// side by side in one loop so that their chains overlap in the processor.
+// The weights are drawn before the line in the order the planes would take
+// them one after another: a plane takes one per inked pixel, and which
+// pixels are inked is known from the ink amounts before any is dithered.
+
+// The cells cover ink amount plus carry from -kCellMargin to
+// 255 + kCellMargin, the amounts beyond 0..255 repeating the end cells, so
+// that the usual pixel needs no clamp; the rare one beyond is clamped.
+static const int kCellMargin = 256;
+static const int kCells = 256 + 2 * kCellMargin;
+
+// One ink amount of the page's dot table as the fast path uses it.
+struct dot_cell
+{
+  int32_t error;  // residual ink of the chosen level
+  uint8_t level;  // dot level, the low byte of the table's pixel
+  uint8_t base;   // lightest weight, 8 - t
+  uint8_t span;   // number of weights, 2t + 1
+  uint8_t unused;
+};
+
+// A dot table with its cells, kept while the page uses the same table.
+struct cell_table
+{
+  dot_cell cells[kCells];
+  // Per cell, 2^64 / (2 span) rounded up: the spread's reciprocal.
+  uint64_t reciprocals[kCells];
+  // Every residual below 2^20: no sum of the fast path can then leave 32
+  // bits, so it gives what the one-pixel core gives.
+  bool tame;
+  lut_entry_t lut[256];
+  bool ready;
+};
+static cell_table cell_tables[2];
+static int cell_table_last;
+
+// 2^64 / (2 (2t + 1)) rounded up, for t = 0..7.
+static const uint64_t kReciprocal[8] = {
+  UINT64_MAX / 2 + 1,
+  UINT64_MAX / 6 + 1,
+  UINT64_MAX / 10 + 1,
+  UINT64_MAX / 14 + 1,
+  UINT64_MAX / 18 + 1,
+  UINT64_MAX / 22 + 1,
+  UINT64_MAX / 26 + 1,
+  UINT64_MAX / 30 + 1,
+};
+
+// A random weight's offset within the spread, random() mod span, from the
+// raw value (twice random()'s, plus one bit): raw mod 2 span halved is
+// random() mod span, and Lemire's multiply by the rounded-up reciprocal
+// gives raw mod 2 span exactly for every 32-bit raw; taking the high word
+// of the fraction times span instead of 2 span halves it on the way
+// (checked for all 2^32 raw values and every span).
+static inline uint64_t spread_pick(uint32_t raw, uint64_t reciprocal, unsigned span)
+{
+#ifdef __SIZEOF_INT128__
+  uint64_t fraction = reciprocal * raw;
+  return (uint64_t)(((unsigned __int128)fraction * span) >> 64);
+#else
+  (void)reciprocal;
+  return (raw >> 1) % span;
+#endif
+}
+
+// Copies a dot table into dither cells with each amount's spread.
+static void fill_cells(cell_table *table, const lut_entry_t *lut)
+{
+  table->tame = true;
+  for (int i = 0; i < kCells; i++)
+  {
+    int v = i - kCellMargin;
+    v = v < 0 ? 0 : v > 255 ? 255 : v;
+    int err = lut[v].error;
+    int t = spread_of(logtable, magnitude_of(err));
+    table->cells[i].error = err;
+    table->cells[i].level = (uint8_t)lut[v].pixel;
+    table->cells[i].base = (uint8_t)(8 - t);
+    table->cells[i].span = (uint8_t)(2 * t + 1);
+    table->cells[i].unused = 0;
+    table->reciprocals[i] = kReciprocal[t];
+    if (magnitude_of(err) >= (1u << 20))
+      table->tame = false;
+  }
+}
+
+// The cells of a dot table: from the cache when the table's 256 cells are
+// the ones seen before.
+static const cell_table *cells_of(const lut_entry_t *lut)
+{
+  for (int i = 0; i < 2; i++)
+  {
+    cell_table &table = cell_tables[i];
+    if (table.ready && memcmp(table.lut, lut, sizeof(table.lut)) == 0)
+    {
+      cell_table_last = i;
+      return &table;
+    }
+  }
+  // The other table of the line (colour or black) stays where it is.
+  cell_table_last = 1 - cell_table_last;
+  cell_table &table = cell_tables[cell_table_last];
+  memcpy(table.lut, lut, sizeof(table.lut));
+  fill_cells(&table, lut);
+  table.ready = true;
+  return &table;
+}
+
+// Pixels of a line handled as one chunk: the chunk's ink amounts and error
+// cells are copied next to each other, so that the loop reaches every plane
+// from one pointer and keeps its registers for the error chains.
+static const int kChunk = 256;
+
+// Planes that run side by side: all six inks of a line.
+static const int kSideBySide = 6;
+
+// The working copy of one chunk of up to kSideBySide planes.
+struct chunk
+{
+  // Ink amounts in, dot levels out, for pixels x0 .. x0 + n - 1.
+  unsigned char amount[kSideBySide][kChunk];
+  // The error the last line left for pixels x0 - 1 .. x0 + n.
+  int32_t cur[kSideBySide][kChunk + 2];
+  // Each pixel's share for the line below, a = w err, and its error e (both
+  // 0 on blank paper), for pixels x0 - 2 .. x0 + n + 1: the two cells at
+  // either end hold the two pixels before the chunk in scan order.
+  int32_t a[kSideBySide][kChunk + 4];
+  int32_t e[kSideBySide][kChunk + 4];
+};
+static chunk line_chunk;
+
+// Runs the error chains of count planes over the n pixels of a chunk in
+// scan order dx (1 or -1), all with the same cells; carry and the weight
+// cursors go on from chunk to chunk.
+template <int count, int dx>
+static void dither_chunk(chunk *c, int n, const cell_table *table,
+                         int64_t *carry, const uint32_t **weight)
+{
+  const dot_cell *cells = table->cells + kCellMargin;
+  const uint64_t *reciprocals = table->reciprocals + kCellMargin;
+  int64_t carry_[count];
+  const uint32_t *weight_[count];
+  for (int p = 0; p < count; p++)
+  {
+    carry_[p] = carry[p];
+    weight_[p] = weight[p];
+  }
+
+  for (int i = dx > 0 ? 0 : n - 1; i != (dx > 0 ? n : -1); i += dx)
+  {
+    for (int p = 0; p < count; p++)
+    {
+      unsigned amount = c->amount[p][i];
+      if (amount == 0)
+      {
+        // Paper that asks for no ink stays clean and swallows the error.
+        c->a[p][i + 2] = 0;
+        c->e[p][i + 2] = 0;
+        carry_[p] = c->cur[p][i + 1 + dx];
+        continue;
+      }
+
+      int64_t v = (int64_t)amount + carry_[p] / 128;
+      if ((uint64_t)(v + kCellMargin) >= (uint64_t)kCells)
+        v = v < 0 ? 0 : 255;
+      const dot_cell cell = cells[v];
+      c->amount[p][i] = cell.level;
+
+      int64_t w = cell.base + (int64_t)spread_pick(*weight_[p]++, reciprocals[v], cell.span);
+      int64_t a = w * cell.error;
+      c->a[p][i + 2] = (int32_t)a;
+      c->e[p][i + 2] = cell.error;
+      carry_[p] = 7 * a + c->cur[p][i + 1 + dx];
+    }
+  }
+
+  for (int p = 0; p < count; p++)
+  {
+    carry[p] = carry_[p];
+    weight[p] = weight_[p];
+  }
+}
+
+// Processors with wider vectors get their own copy of the row passes.
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__GLIBC__)
+#define WIDE_VECTORS __attribute__((target_clones("avx2", "default")))
+#else
+#define WIDE_VECTORS
+#endif
+
+// Writes the cells of the line below that a chunk's pixels complete: the
+// cell behind each pixel in scan order takes 3/16 of that pixel's error,
+// 5/16 of the pixel before it and 1/16 of the one before that, with the
+// random weights: 3 (16 e - a) + 5 (16 e' - a') + a''. a and e point at the
+// chunk's first pixel, next at the cell of the line below for that pixel;
+// dx is 1 when the line runs left to right, -1 when it runs right to left.
+WIDE_VECTORS static void spread_chunk(const int32_t *__restrict a,
+                                      const int32_t *__restrict e, int n,
+                                      int *__restrict next, int dx)
+{
+  if (dx == 1)
+  {
+    for (int i = 0; i < n; i++)
+    {
+      uint32_t b0 = 16u * (uint32_t)e[i] - (uint32_t)a[i];
+      uint32_t b1 = 16u * (uint32_t)e[i - 1] - (uint32_t)a[i - 1];
+      next[i - 1] = (int)(3u * b0 + 5u * b1 + (uint32_t)a[i - 2]);
+    }
+  }
+  else
+  {
+    for (int i = 0; i < n; i++)
+    {
+      uint32_t b0 = 16u * (uint32_t)e[i] - (uint32_t)a[i];
+      uint32_t b1 = 16u * (uint32_t)e[i + 1] - (uint32_t)a[i + 1];
+      next[i + 1] = (int)(3u * b0 + 5u * b1 + (uint32_t)a[i + 2]);
+    }
+  }
+}
+
+// Dithers count planes of a line side by side with one table, chunk by
+// chunk in scan order.
+template <int count, int dx>
+static void dither_planes(const dither_state_t *state, unsigned char *const *rows,
+                          int first, const cell_table *table, const uint32_t **weight)
+{
+  const int width = state->width;
+  chunk *c = &line_chunk;
+  const int *cur[count];
+  int *next[count];
+  int64_t carry[count];
+  for (int p = 0; p < count; p++)
+  {
+    plane_rows(state, first + p, &cur[p], &next[p]);
+    carry[p] = cur[p][dx > 0 ? 0 : width - 1];
+    // Nothing comes before the first pixel.
+    for (int k = 0; k < kChunk + 4; k++)
+      c->a[p][k] = c->e[p][k] = 0;
+  }
+
+  for (int done = 0; done < width;)
+  {
+    int n = width - done < kChunk ? width - done : kChunk;
+    int x0 = dx > 0 ? done : width - done - n;
+    for (int p = 0; p < count; p++)
+    {
+      memcpy(c->amount[p], rows[p] + x0, (size_t)n);
+      memcpy(c->cur[p], cur[p] + x0 - 1, (size_t)(n + 2) * sizeof(int32_t));
+      if (dx < 0 && n != kChunk)
+      {
+        // The two pixels before a short last chunk sit right after it.
+        c->a[p][n + 2] = c->a[p][kChunk + 2];
+        c->a[p][n + 3] = c->a[p][kChunk + 3];
+        c->e[p][n + 2] = c->e[p][kChunk + 2];
+        c->e[p][n + 3] = c->e[p][kChunk + 3];
+      }
+    }
+
+    dither_chunk<count, dx>(c, n, table, carry, weight);
+
+    for (int p = 0; p < count; p++)
+    {
+      memcpy(rows[p] + x0, c->amount[p], (size_t)n);
+      spread_chunk(c->a[p] + 2, c->e[p] + 2, n, next[p] + x0, dx);
+      // The chunk's last two pixels in scan order come before the next chunk.
+      if (dx > 0)
+      {
+        c->a[p][0] = c->a[p][n];
+        c->a[p][1] = c->a[p][n + 1];
+        c->e[p][0] = c->e[p][n];
+        c->e[p][1] = c->e[p][n + 1];
+      }
+      else
+      {
+        c->a[p][kChunk + 2] = c->a[p][2];
+        c->a[p][kChunk + 3] = c->a[p][3];
+        c->e[p][kChunk + 2] = c->e[p][2];
+        c->e[p][kChunk + 3] = c->e[p][3];
+      }
+    }
+    done += n;
+  }
+}
+
+// Dithers count planes, first and on, with one table: dispatches on the
+// number of planes and the direction.
+template <int dx>
+static void dither_run(const dither_state_t *state, unsigned char *const *rows,
+                       int first, int count, const cell_table *table,
+                       const uint32_t **weight)
+{
+  switch (count)
+  {
+    case 1: dither_planes<1, dx>(state, rows, first, table, weight); break;
+    case 2: dither_planes<2, dx>(state, rows, first, table, weight); break;
+    case 3: dither_planes<3, dx>(state, rows, first, table, weight); break;
+    case 4: dither_planes<4, dx>(state, rows, first, table, weight); break;
+    case 5: dither_planes<5, dx>(state, rows, first, table, weight); break;
+    default: dither_planes<6, dx>(state, rows, first, table, weight); break;
+  }
+}
+
+// Inked pixels of a row: the weights its plane will take.
+WIDE_VECTORS static size_t count_inked(const unsigned char *row, int width)
+{
+  size_t blank = 0;
+  int x = 0;
+#if defined(__GNUC__)
+  // Sixteen bytes at a time: each blank byte subtracts one from its lane.
+  typedef unsigned char bytes __attribute__((vector_size(16)));
+  while (width - x >= 16)
+  {
+    bytes lanes = {0};
+    int stop = x + 16 * 255 < width - 15 ? x + 16 * 255 : width - 15;
+    for (; x < stop; x += 16)
+    {
+      bytes v;
+      memcpy(&v, row + x, 16);
+      lanes -= (bytes)(v == 0);
+    }
+    for (int k = 0; k < 16; k++)
+      blank += lanes[k];
+  }
+#endif
+  for (; x < width; x++)
+    blank += row[x] == 0;
+  return (size_t)width - blank;
+}
+
+// True when two rows of width bytes share memory.
+static bool rows_overlap(const unsigned char *a, const unsigned char *b, int width)
+{
+  uintptr_t pa = (uintptr_t)a, pb = (uintptr_t)b;
+  return pa < pb + (uintptr_t)width && pb < pa + (uintptr_t)width;
+}
+
+// True when any two of the rows share memory.
+static bool any_overlap(unsigned char *const *rows, int count, int width)
+{
+  for (int p = 0; p < count; p++)
+    for (int q = p + 1; q < count; q++)
+      if (rows_overlap(rows[p], rows[q], width))
+        return true;
+  return false;
+}
+
+// Dithers the planes of one line, in their order, each with its table.
+static void dither_line(dither_state_t *state, const lut_entry_t *const *luts,
+                        unsigned char *const *rows, int planes)
+{
+  if (!loginit)
+  {
+    fill_spread(logtable);
+    loginit = 1;
+  }
+
+  const int width = state->width;
+  if (width <= 0)
+    return;
+  // Planes beyond the record's are left as they are, as the core leaves them.
+  if (planes > state->planes)
+    planes = state->planes;
+
+  if (any_overlap(rows, planes, width) ||
+      !reserve_weights((size_t)kSideBySide * (size_t)width))
+  {
+    for (int p = 0; p < planes; p++)
+      cups_dither(state, luts[p], rows[p], p);
+    return;
+  }
+
+  // Entry points use at most two tables, colour and black. Tables with
+  // absurd residuals go the general way.
+  const cell_table *tables[6];
+  bool tame = true;
+  for (int p = 0; p < planes; p++)
+  {
+    tables[p] = p > 0 && luts[p] == luts[p - 1] ? tables[p - 1] : cells_of(luts[p]);
+    tame = tame && tables[p]->tame;
+  }
+  if (!tame)
+  {
+    for (int p = 0; p < planes; p++)
+      cups_dither(state, luts[p], rows[p], p);
+    return;
+  }
+
+  // Planes that follow each other with the same table run side by side.
+  for (int first = 0, count; first < planes; first += count)
+  {
+    count = 1;
+    while (first + count < planes && tables[first + count] == tables[first])
+      count++;
+
+    const uint32_t *weight[kSideBySide];
+    size_t drawn = 0;
+    for (int i = 0; i < count; i++)
+    {
+      weight[i] = weights + drawn;
+      drawn += count_inked(rows[first + i], width);
+    }
+    draw_weights(weights, drawn);
+
+    if (state->direction == 0)
+      dither_run<1>(state, rows + first, first, count, tables[first], weight);
+    else
+      dither_run<-1>(state, rows + first, first, count, tables[first], weight);
   }
 }
 
@@ -173,7 +698,9 @@ static void cups_dither(dither_state_t *state, const lut_entry_t *lut,
 void cupsDither1(dither_state_t *state, const lut_entry_t *lut,
                  unsigned char *black)
 {
-  cups_dither(state, lut, black, 0);
+  const lut_entry_t *luts[] = {lut};
+  unsigned char *rows[] = {black};
+  dither_line(state, luts, rows, 1);
   state->direction = 1 - state->direction;
 }
 
@@ -182,9 +709,9 @@ void cupsDither3(dither_state_t *state, const lut_entry_t *lut,
                  unsigned char *cyan, unsigned char *magenta,
                  unsigned char *yellow)
 {
-  cups_dither(state, lut, cyan, 0);
-  cups_dither(state, lut, magenta, 1);
-  cups_dither(state, lut, yellow, 2);
+  const lut_entry_t *luts[] = {lut, lut, lut};
+  unsigned char *rows[] = {cyan, magenta, yellow};
+  dither_line(state, luts, rows, 3);
   state->direction = 1 - state->direction;
 }
 
@@ -202,6 +729,98 @@ static inline void generate_black(unsigned char *cyan, unsigned char *magenta,
   *black = black_lut[k];
 }
 
+// Raises a row of ink amounts by a row of additions, holding them at 255.
+static void add_held(unsigned char *__restrict row, const unsigned char *__restrict add, int n)
+{
+  int x = 0;
+#if defined(__GNUC__)
+  typedef unsigned char bytes __attribute__((vector_size(16)));
+  for (; x + 16 <= n; x += 16)
+  {
+    bytes a, b;
+    memcpy(&a, row + x, 16);
+    memcpy(&b, add + x, 16);
+    bytes sum = a + b;
+    // A sum that wrapped is below its first term.
+    sum |= (bytes)(sum < a);
+    memcpy(row + x, &sum, 16);
+  }
+#endif
+  for (; x < n; x++)
+  {
+    int v = row[x] + add[x];
+    row[x] = (unsigned char)(v > 255 ? 255 : v);
+  }
+}
+
+// Table lookups over a row stay one byte at a time: GCC's vectoriser would
+// assemble each lookup from scalar loads and shifts, which costs more.
+#if defined(__GNUC__) && !defined(__clang__)
+#define SCALAR_LOOKUPS __attribute__((optimize("no-tree-vectorize")))
+#else
+#define SCALAR_LOOKUPS
+#endif
+
+// Looks up every amount of a row in two tables: the first result replaces
+// the amount, the second goes to its own row.
+SCALAR_LOOKUPS static void split_row(unsigned char *__restrict row,
+                                     unsigned char *__restrict other, int n,
+                                     const unsigned char *kept,
+                                     const unsigned char *moved)
+{
+  int x = 0;
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  // Eight amounts are read as one word and both results written as one
+  // word each: the processor then tracks two stores instead of sixteen.
+  for (; x + 8 <= n; x += 8)
+  {
+    uint64_t amounts, keep = 0, move = 0;
+    memcpy(&amounts, row + x, 8);
+    for (int j = 0; j < 64; j += 8)
+    {
+      unsigned v = (unsigned)(amounts >> j) & 255;
+      keep |= (uint64_t)kept[v] << j;
+      move |= (uint64_t)moved[v] << j;
+    }
+    memcpy(row + x, &keep, 8);
+    memcpy(other + x, &move, 8);
+  }
+#endif
+  for (; x < n; x++)
+  {
+    unsigned v = row[x];
+    other[x] = moved[v];
+    row[x] = kept[v];
+  }
+}
+
+// Black generation, and with light rows the light-ink split, over rows
+// that share no memory. Each pixel's inks depend on that pixel alone, so
+// the line goes table by table, a piece at a time.
+static void split_inks(int width, unsigned char *__restrict cyan,
+                       unsigned char *__restrict magenta,
+                       unsigned char *__restrict yellow,
+                       unsigned char *__restrict black,
+                       unsigned char *__restrict light_cyan,
+                       unsigned char *__restrict light_magenta)
+{
+  enum { kPiece = 512 };
+  unsigned char add[kPiece];
+  for (int x0 = 0; x0 < width; x0 += kPiece)
+  {
+    int n = width - x0 < kPiece ? width - x0 : kPiece;
+    split_row(black + x0, add, n, black_lut, color_lut);
+    add_held(cyan + x0, add, n);
+    add_held(magenta + x0, add, n);
+    add_held(yellow + x0, add, n);
+    if (light_cyan)
+    {
+      split_row(cyan + x0, light_cyan + x0, n, cyan_lut, lcyan_lut);
+      split_row(magenta + x0, light_magenta + x0, n, magenta_lut, lmagenta_lut);
+    }
+  }
+}
+
 // Dithers one line of a four-ink page after black generation.
 void cupsDither4(dither_state_t *state, const lut_entry_t *color_table,
                  const lut_entry_t *black_table, unsigned char *cyan,
@@ -210,14 +829,19 @@ void cupsDither4(dither_state_t *state, const lut_entry_t *color_table,
 {
   if (use_lut)
   {
-    for (int x = 0; x < state->width; x++)
-      generate_black(cyan + x, magenta + x, yellow + x, black + x);
+    unsigned char *rows[] = {cyan, magenta, yellow, black};
+    if (any_overlap(rows, 4, state->width))
+    {
+      for (int x = 0; x < state->width; x++)
+        generate_black(cyan + x, magenta + x, yellow + x, black + x);
+    }
+    else
+      split_inks(state->width, cyan, magenta, yellow, black, nullptr, nullptr);
   }
 
-  cups_dither(state, color_table, cyan, 0);
-  cups_dither(state, color_table, magenta, 1);
-  cups_dither(state, color_table, yellow, 2);
-  cups_dither(state, black_table, black, 3);
+  const lut_entry_t *luts[] = {color_table, color_table, color_table, black_table};
+  unsigned char *rows[] = {cyan, magenta, yellow, black};
+  dither_line(state, luts, rows, 4);
   state->direction = 1 - state->direction;
 }
 
@@ -230,22 +854,26 @@ void cupsDither6(dither_state_t *state, const lut_entry_t *color_table,
 {
   if (use_lut)
   {
-    for (int x = 0; x < state->width; x++)
+    unsigned char *rows[] = {cyan, magenta, yellow, black, light_cyan, light_magenta};
+    if (any_overlap(rows, 6, state->width))
     {
-      generate_black(cyan + x, magenta + x, yellow + x, black + x);
-      light_cyan[x] = lcyan_lut[cyan[x]];
-      cyan[x] = cyan_lut[cyan[x]];
-      light_magenta[x] = lmagenta_lut[magenta[x]];
-      magenta[x] = magenta_lut[magenta[x]];
+      for (int x = 0; x < state->width; x++)
+      {
+        generate_black(cyan + x, magenta + x, yellow + x, black + x);
+        light_cyan[x] = lcyan_lut[cyan[x]];
+        cyan[x] = cyan_lut[cyan[x]];
+        light_magenta[x] = lmagenta_lut[magenta[x]];
+        magenta[x] = magenta_lut[magenta[x]];
+      }
     }
+    else
+      split_inks(state->width, cyan, magenta, yellow, black, light_cyan, light_magenta);
   }
 
-  cups_dither(state, color_table, cyan, 0);
-  cups_dither(state, color_table, magenta, 1);
-  cups_dither(state, color_table, yellow, 2);
-  cups_dither(state, black_table, black, 3);
-  cups_dither(state, color_table, light_cyan, 4);
-  cups_dither(state, color_table, light_magenta, 5);
+  const lut_entry_t *luts[] = {color_table, color_table, color_table,
+                               black_table, color_table, color_table};
+  unsigned char *rows[] = {cyan, magenta, yellow, black, light_cyan, light_magenta};
+  dither_line(state, luts, rows, 6);
   state->direction = 1 - state->direction;
 }
 
@@ -271,33 +899,20 @@ void cupsDitherN(dither_state_t *state, const lut_entry_t *lut,
   if (width <= 0 || plane < 0 || plane >= state->planes)
     return;
 
-  const size_t row = (size_t)width + 4;
-  int *row_a = state->errors + (size_t)plane * row + 2;
-  int *row_b = state->errors + (size_t)(state->planes + plane) * row + 2;
   const int *cur;
   int *next;
+  plane_rows(state, plane, &cur, &next);
+
   ptrdiff_t x, end, dx;
-
   if (state->direction == 0)
-  {
-    cur = row_a;
-    next = row_b;
-    x = 0;
-    end = width;
-    dx = 1;
-  }
+    x = 0, end = width, dx = 1;
   else
-  {
-    cur = row_b;
-    next = row_a;
-    x = width - 1;
-    end = -1;
-    dx = -1;
-  }
+    x = width - 1, end = -1, dx = -1;
 
-  int carry = cur[x];
-  int near = 0;
-  int far = 0;
+  // Sums wrap in 32 bits rather than overflow, whatever the table holds.
+  uint32_t carry = (uint32_t)cur[x];
+  uint32_t near = 0;
+  uint32_t far = 0;
 
   for (; x != end; x += dx)
   {
@@ -306,14 +921,14 @@ void cupsDitherN(dither_state_t *state, const lut_entry_t *lut,
     if (sample == 0)
     {
       out[x] = 0;
-      next[x - dx] = near;
+      next[x - dx] = (int)near;
       near = far;
       far = 0;
-      carry = cur[x + dx];
+      carry = (uint32_t)cur[x + dx];
       continue;
     }
 
-    int v = (int)(sample >> 4) + carry / 128;
+    int v = (int)(sample >> 4) + (int)carry / 128;
     if (v < 0)
       v = 0;
     else if (v > 4095)
@@ -323,14 +938,14 @@ void cupsDitherN(dither_state_t *state, const lut_entry_t *lut,
     int err = lut[v].error;
 
     int t = spread_of(logtable_n, magnitude_of(err) / 16);
-    int w = 8 - t + (int)(dither_random() % (2 * t + 1));
-    int a = w * err;
-    int b = (16 - w) * err;
+    uint32_t w = (uint32_t)(8 - t) + draw_weight() % (uint32_t)(2 * t + 1);
+    uint32_t a = w * (uint32_t)err;
+    uint32_t b = (16 - w) * (uint32_t)err;
 
-    next[x - dx] = 3 * b + near;
+    next[x - dx] = (int)(3 * b + near);
     near = 5 * b + far;
     far = a;
-    carry = 7 * a + cur[x + dx];
+    carry = 7 * a + (uint32_t)cur[x + dx];
   }
 }
 
