@@ -79,4 +79,27 @@ TEST(CheckTest, Value)
   EXPECT_EQ(cupsCheckValue(abc, 0, 0x42), 1);
 }
 
+// Ink just past the end of a run is not the run's, whatever the run's
+// length and its alignment in memory; ink on its last byte is.
+TEST(CheckTest, RunEndsExactlyAtItsLength)
+{
+  unsigned char buffer[160];
+  for (int offset = 0; offset < 8; offset++)
+    for (int length = 1; length <= 96; length++)
+    {
+      SCOPED_TRACE(::testing::Message() << "offset " << offset << " length " << length);
+      unsigned char *run = buffer + offset;
+      memset(buffer, 0, sizeof(buffer));
+      run[length] = 0x80;
+      EXPECT_EQ(cupsCheckBytes(run, length), 1);
+      run[length - 1] = 0x01;
+      EXPECT_EQ(cupsCheckBytes(run, length), 0);
+      memset(buffer, 0x42, sizeof(buffer));
+      run[length] = 0x00;
+      EXPECT_EQ(cupsCheckValue(run, length, 0x00), 1);
+      run[length - 1] = 0x00;
+      EXPECT_EQ(cupsCheckValue(run, length, 0x00), 0);
+    }
+}
+
 }  // namespace

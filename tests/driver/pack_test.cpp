@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 namespace {
@@ -62,6 +63,45 @@ TEST(PackTest, RowsAsThePrinterReadsThem)
     Bytes expected = c.out;
     expected.resize(16, kUntouched);
     EXPECT_EQ(out, expected);
+  }
+}
+
+// Whole printer rows, long enough for the word-at-a-time paths: a pattern
+// of eight pixels (four for 2-bit dots) that packs into one known byte,
+// taken every step-th byte from a row whose bytes in between are junk.
+TEST(PackTest, WideRowsAtEveryStep)
+{
+  struct WideCase { const char *name; bool two_bit; std::vector<int> pattern; int width;
+                    unsigned char byte, last; };
+  const WideCase kWide[] = {
+    // 1, 0, 0, 0, 0, 0, 0, 2 packs to 81; 131 pixels leave 1, 0, 0 (80).
+    {"1-bit", false, {1, 0, 0, 0, 0, 0, 0, 2}, 131, 0x81, 0x80},
+    // Any non-zero amount is a dot: 9, 0, 255, 0, 0, 7, 0, 1 packs to A5.
+    {"1-bit any value", false, {9, 0, 255, 0, 0, 7, 0, 1}, 200, 0xA5, 0xA5},
+    // Levels 3, 0, 1, 2 pack to C6; 130 pixels leave 3, 0 (C0).
+    {"2-bit", true, {3, 0, 1, 2}, 130, 0xC6, 0xC0},
+    {"2-bit full", true, {1, 1, 2, 3}, 256, 0x5B, 0x5B},
+  };
+  for (const WideCase &c : kWide)
+  {
+    for (int step = 1; step <= 3; step++)
+    {
+      SCOPED_TRACE(std::string(c.name) + " step " + std::to_string(step));
+      Bytes in((size_t)c.width * step, 0xEE);
+      for (int i = 0; i < c.width; i++)
+        in[(size_t)i * step] = (unsigned char)c.pattern[i % c.pattern.size()];
+      int per_byte = c.two_bit ? 4 : 8;
+      int bytes = (c.width + per_byte - 1) / per_byte;
+      Bytes out(bytes + 4, kUntouched);
+      if (c.two_bit)
+        cupsPackHorizontal2(in.data(), out.data(), c.width, step);
+      else
+        cupsPackHorizontal(in.data(), out.data(), c.width, 0, step);
+      Bytes expected(bytes, c.byte);
+      expected[bytes - 1] = c.last;
+      expected.resize(bytes + 4, kUntouched);
+      EXPECT_EQ(out, expected);
+    }
   }
 }
 
