@@ -228,6 +228,17 @@ static void Shutdown(ppd_file_t *ppd)
   }
 }
 
+// The value of an enumerated header field as the raster stream carries it.
+// A job may hold any 32-bit value there, and C++ may not load a value
+// outside the enumeration's range through the enumeration type itself.
+template <typename E> static unsigned FieldValue(const E &field)
+{
+  static_assert(sizeof(E) == sizeof(unsigned), "raster header fields are 32-bit");
+  unsigned value;
+  memcpy(&value, &field, sizeof(value));
+  return value;
+}
+
 // ---------------------------------------------------------------------------
 // Page set-up
 
@@ -283,7 +294,7 @@ static void PageWeave(const page_header_t *header)
 // Ink planes the colour space asks for.
 static int PagePlanes(const page_header_t *header)
 {
-  switch (header->cupsColorSpace)
+  switch (FieldValue(header->cupsColorSpace))
   {
     case CUPS_CSPACE_K: return 1;
     case CUPS_CSPACE_KCMY: return 4;
@@ -307,20 +318,20 @@ static int PageTop(ppd_file_t *ppd, const page_header_t *header)
       rows = INT_MIN;
     top = (int)rows;
   }
+  // The head offsets are formed in 64 bits: a broken header's nozzle count
+  // (up to 2^31) must not overflow on its way to the check that refuses it.
   if (ppd->model_number == 9)
   {
-    int even = DotRowMax / DotRowStep;
+    long long even = DotRowMax / DotRowStep;
     if (even & 1)
       even++;
-    top -= 2 * even * DotRowStep;
-    if (top < 0)
-      top = 0;
+    long long moved = top - 2 * even * DotRowStep;
+    top = moved < 0 ? 0 : (int)moved;
   }
   else if (ppd->model_number == 11)
   {
-    top -= 2 * DotRowMax;
-    if (top < 0)
-      top = 0;
+    long long moved = top - 2LL * DotRowMax;
+    top = moved < 0 ? 0 : (int)moved;
   }
   return top;
 }
@@ -345,13 +356,16 @@ static void BandGeometry(ppd_file_t *ppd, int *rowcount, int *rowstep)
   *rowcount = DotRowMax / DotRowStep;
   if (DotRowMax <= 1)
     return;
+  // Grey pages use three heads' worth of rows; a count beyond an int
+  // saturates (CheckPage refuses it), it must not overflow.
+  auto triple = [](long long rows) { return (int)(3 * rows > INT_MAX ? INT_MAX : 3 * rows); };
   if (ppd->model_number == 9 && PrinterPlanes == 1)
-    *rowcount = 3 * ((*rowcount + 1) & ~1);
+    *rowcount = triple((*rowcount + 1LL) & ~1LL);
   else if (ppd->model_number == 11 && PrinterPlanes == 1)
-    *rowcount = 3 * *rowcount;
+    *rowcount = triple(*rowcount);
   else if (ppd->model_number == 10 && PrinterPlanes == 1)
   {
-    *rowcount = 3 * *rowcount;
+    *rowcount = triple(*rowcount);
     *rowstep = DotRowStep / 3;
     // Fewer than three nozzle rows between dots cannot be split three ways;
     // the head then steps one row at a time.
@@ -384,10 +398,10 @@ static const char *CheckPage(ppd_file_t *ppd, const page_header_t *header,
   }
 
   PageParameters(ppd, header);
-  if (PrinterPlanes > 1 && header->cupsColorOrder != CUPS_ORDER_BANDED)
+  if (PrinterPlanes > 1 && FieldValue(header->cupsColorOrder) != CUPS_ORDER_BANDED)
   {
     snprintf(text, size, "colour order %u is not supported (banded only).",
-             (unsigned)header->cupsColorOrder);
+             FieldValue(header->cupsColorOrder));
     return text;
   }
 
@@ -498,41 +512,41 @@ static void DumpHeader(const page_header_t *header)
   fprintf(stderr, "DEBUG: MediaType = \"%s\"\n", header->MediaType);
   fprintf(stderr, "DEBUG: OutputType = \"%s\"\n", header->OutputType);
   fprintf(stderr, "DEBUG: AdvanceDistance = %d\n", header->AdvanceDistance);
-  fprintf(stderr, "DEBUG: AdvanceMedia = %d\n", header->AdvanceMedia);
-  fprintf(stderr, "DEBUG: Collate = %d\n", header->Collate);
-  fprintf(stderr, "DEBUG: CutMedia = %d\n", header->CutMedia);
-  fprintf(stderr, "DEBUG: Duplex = %d\n", header->Duplex);
+  fprintf(stderr, "DEBUG: AdvanceMedia = %d\n", (int)FieldValue(header->AdvanceMedia));
+  fprintf(stderr, "DEBUG: Collate = %d\n", (int)FieldValue(header->Collate));
+  fprintf(stderr, "DEBUG: CutMedia = %d\n", (int)FieldValue(header->CutMedia));
+  fprintf(stderr, "DEBUG: Duplex = %d\n", (int)FieldValue(header->Duplex));
   fprintf(stderr, "DEBUG: HWResolution = [ %d %d ]\n", header->HWResolution[0],
           header->HWResolution[1]);
   fprintf(stderr, "DEBUG: ImagingBoundingBox = [ %d %d %d %d ]\n",
           header->ImagingBoundingBox[0], header->ImagingBoundingBox[1],
           header->ImagingBoundingBox[2], header->ImagingBoundingBox[3]);
-  fprintf(stderr, "DEBUG: InsertSheet = %d\n", header->InsertSheet);
-  fprintf(stderr, "DEBUG: Jog = %d\n", header->Jog);
-  fprintf(stderr, "DEBUG: LeadingEdge = %d\n", header->LeadingEdge);
+  fprintf(stderr, "DEBUG: InsertSheet = %d\n", (int)FieldValue(header->InsertSheet));
+  fprintf(stderr, "DEBUG: Jog = %d\n", (int)FieldValue(header->Jog));
+  fprintf(stderr, "DEBUG: LeadingEdge = %d\n", (int)FieldValue(header->LeadingEdge));
   fprintf(stderr, "DEBUG: Margins = [ %d %d ]\n", header->Margins[0],
           header->Margins[1]);
-  fprintf(stderr, "DEBUG: ManualFeed = %d\n", header->ManualFeed);
+  fprintf(stderr, "DEBUG: ManualFeed = %d\n", (int)FieldValue(header->ManualFeed));
   fprintf(stderr, "DEBUG: MediaPosition = %d\n", header->MediaPosition);
   fprintf(stderr, "DEBUG: MediaWeight = %d\n", header->MediaWeight);
-  fprintf(stderr, "DEBUG: MirrorPrint = %d\n", header->MirrorPrint);
-  fprintf(stderr, "DEBUG: NegativePrint = %d\n", header->NegativePrint);
+  fprintf(stderr, "DEBUG: MirrorPrint = %d\n", (int)FieldValue(header->MirrorPrint));
+  fprintf(stderr, "DEBUG: NegativePrint = %d\n", (int)FieldValue(header->NegativePrint));
   fprintf(stderr, "DEBUG: NumCopies = %d\n", header->NumCopies);
-  fprintf(stderr, "DEBUG: Orientation = %d\n", header->Orientation);
-  fprintf(stderr, "DEBUG: OutputFaceUp = %d\n", header->OutputFaceUp);
+  fprintf(stderr, "DEBUG: Orientation = %d\n", (int)FieldValue(header->Orientation));
+  fprintf(stderr, "DEBUG: OutputFaceUp = %d\n", (int)FieldValue(header->OutputFaceUp));
   fprintf(stderr, "DEBUG: PageSize = [ %d %d ]\n", header->PageSize[0],
           header->PageSize[1]);
-  fprintf(stderr, "DEBUG: Separations = %d\n", header->Separations);
-  fprintf(stderr, "DEBUG: TraySwitch = %d\n", header->TraySwitch);
-  fprintf(stderr, "DEBUG: Tumble = %d\n", header->Tumble);
+  fprintf(stderr, "DEBUG: Separations = %d\n", (int)FieldValue(header->Separations));
+  fprintf(stderr, "DEBUG: TraySwitch = %d\n", (int)FieldValue(header->TraySwitch));
+  fprintf(stderr, "DEBUG: Tumble = %d\n", (int)FieldValue(header->Tumble));
   fprintf(stderr, "DEBUG: cupsWidth = %d\n", header->cupsWidth);
   fprintf(stderr, "DEBUG: cupsHeight = %d\n", header->cupsHeight);
   fprintf(stderr, "DEBUG: cupsMediaType = %d\n", header->cupsMediaType);
   fprintf(stderr, "DEBUG: cupsBitsPerColor = %d\n", header->cupsBitsPerColor);
   fprintf(stderr, "DEBUG: cupsBitsPerPixel = %d\n", header->cupsBitsPerPixel);
   fprintf(stderr, "DEBUG: cupsBytesPerLine = %d\n", header->cupsBytesPerLine);
-  fprintf(stderr, "DEBUG: cupsColorOrder = %d\n", header->cupsColorOrder);
-  fprintf(stderr, "DEBUG: cupsColorSpace = %d\n", header->cupsColorSpace);
+  fprintf(stderr, "DEBUG: cupsColorOrder = %d\n", (int)FieldValue(header->cupsColorOrder));
+  fprintf(stderr, "DEBUG: cupsColorSpace = %d\n", (int)FieldValue(header->cupsColorSpace));
   fprintf(stderr, "DEBUG: cupsCompression = %d\n", header->cupsCompression);
   fprintf(stderr, "DEBUG: cupsRowCount = %d\n", header->cupsRowCount);
   fprintf(stderr, "DEBUG: cupsRowFeed = %d\n", header->cupsRowFeed);
@@ -626,7 +640,7 @@ static void WriteRemoteSettings(ppd_file_t *ppd, const page_header_t *header)
   if (model >= 9000)
   {
     putbytes("AC\002\000\000", 5);
-    put8(header->CutMedia ? 1 : 0);
+    put8(FieldValue(header->CutMedia) ? 1 : 0);
   }
   LeaveRemoteMode();
 }
@@ -854,7 +868,7 @@ static void ColourSetup(ppd_file_t *ppd, const page_header_t *header,
   int start;
   if (model > 6)
     start = 60 / BitPlanes + 17;
-  else if (header->cupsColorSpace == CUPS_CSPACE_KCMYcm)
+  else if (FieldValue(header->cupsColorSpace) == CUPS_CSPACE_KCMYcm)
     start = 102 / BitPlanes + 26;
   else
     start = 63 / BitPlanes;
@@ -1231,8 +1245,35 @@ static void CompressData(ppd_file_t *ppd, const unsigned char *data, int length,
   int compressed = 0;
   if (compress && length > 0)
   {
+    // PackBits. Runs are measured many bytes at a time: the first byte
+    // that breaks a run is the lowest set flag of a comparison.
     const unsigned char *s = data, *end = data + length;
     unsigned char *out = CompBuffer;
+
+    // Copies a literal run of 1 to 127 bytes with moves that may overlap
+    // each other but never leave the run.
+    auto copy_run = [](unsigned char *to, const unsigned char *from, long n) {
+      if (n >= 16)
+      {
+        for (long i = 0; i + 16 <= n; i += 16)
+          memcpy(to + i, from + i, 16);
+        memcpy(to + n - 16, from + n - 16, 16);
+      }
+      else if (n >= 8)
+      {
+        memcpy(to, from, 8);
+        memcpy(to + n - 8, from + n - 8, 8);
+      }
+      else if (n >= 4)
+      {
+        memcpy(to, from, 4);
+        memcpy(to + n - 4, from + n - 4, 4);
+      }
+      else
+        for (long i = 0; i < n; i++)
+          to[i] = from[i];
+    };
+
     while (s < end && out - CompBuffer < length)
     {
       if (s == end - 1)
@@ -1242,8 +1283,24 @@ static void CompressData(ppd_file_t *ppd, const unsigned char *data, int length,
       }
       else if (s[0] == s[1])
       {
-        int n = 2;
-        while (n < 127 && s + n < end && s[n] == s[0])
+        // A repeat run ends at the first other byte, at 127 bytes or at
+        // the end of the data.
+        long limit = end - s < 127 ? (long)(end - s) : 127;
+        long n = 2;
+#if defined(__GNUC__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+        const uint64_t pattern = 0x0101010101010101ull * s[0];
+        for (; n + 8 <= limit; n += 8)
+        {
+          uint64_t w;
+          memcpy(&w, s + n, 8);
+          if (w != pattern)
+          {
+            n += __builtin_ctzll(w ^ pattern) / 8;
+            break;
+          }
+        }
+#endif
+        while (n < limit && s[n] == s[0])
           n++;
         *out++ = (unsigned char)(1 - n);
         *out++ = s[0];
@@ -1251,11 +1308,44 @@ static void CompressData(ppd_file_t *ppd, const unsigned char *data, int length,
       }
       else
       {
-        int n = 1;
-        while (n < 127 && s + n < end - 1 && s[n] != s[n + 1])
+        // A literal run ends before the first byte that equals its
+        // successor, at 127 bytes, or before the last byte of the data.
+        long limit = end - 1 - s < 127 ? (long)(end - 1 - s) : 127;
+        long n = 1;
+#if defined(__SSE2__) && defined(__GNUC__)
+        typedef char bytes16 __attribute__((vector_size(16)));
+        for (; n + 16 <= limit; n += 16)
+        {
+          bytes16 here, next;
+          memcpy(&here, s + n, 16);
+          memcpy(&next, s + n + 1, 16);
+          unsigned same = (unsigned)__builtin_ia32_pmovmskb128((bytes16)(here == next));
+          if (same)
+          {
+            n += __builtin_ctz(same);
+            break;
+          }
+        }
+#elif defined(__GNUC__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+        const uint64_t ones = 0x0101010101010101ull, highs = 0x8080808080808080ull;
+        for (; n + 8 <= limit; n += 8)
+        {
+          uint64_t here, next;
+          memcpy(&here, s + n, 8);
+          memcpy(&next, s + n + 1, 8);
+          uint64_t diff = here ^ next;
+          uint64_t same = (diff - ones) & ~diff & highs;
+          if (same)
+          {
+            n += __builtin_ctzll(same) / 8;
+            break;
+          }
+        }
+#endif
+        while (n < limit && s[n] != s[n + 1])
           n++;
         *out++ = (unsigned char)(n - 1);
-        memcpy(out, s, n);
+        copy_run(out, s, n);
         out += n;
         s += n;
       }
@@ -1440,7 +1530,8 @@ static void StoreRow(ppd_file_t *ppd, const page_header_t *header, int slot,
   dot_band_t *band = DotBands[slot][plane];
   const unsigned char *stored = band->buffer + (size_t)band->row * DotBufferSize;
   band->row++;
-  if (!cupsCheckBytes(stored, DotBufferSize))
+  // Once a band holds ink, its further rows need no look.
+  if (!(band->dirty & 1) && !cupsCheckBytes(stored, DotBufferSize))
     band->dirty |= 1;
   if (band->row >= band->count)
     FullBand(ppd, header, slot, plane);
@@ -1646,25 +1737,58 @@ static void FreePageBuffers()
 // ---------------------------------------------------------------------------
 // Job loop
 
-// The raster input and how many bytes it has delivered.
+// The raster input, how many bytes it has delivered, and whether a read
+// has found the end of the data.
 struct RasterInput
 {
   int fd;
-  size_t bytes;
+  size_t bytes;       // bytes handed to libcups
+  bool ended;         // the descriptor has reached its end
+  size_t start, end;  // unread bytes of ahead[]
+  unsigned char ahead[65536];
 };
 
-// Read raster bytes for libcups, counting them so that an empty job can be
-// told from a stream that is not raster data.
-static ssize_t ReadRaster(void *context, unsigned char *buffer, size_t length)
+// Read from the raster descriptor, noting its end.
+static ssize_t ReadInput(RasterInput *input, unsigned char *buffer, size_t length)
 {
-  RasterInput *input = (RasterInput *)context;
   ssize_t got;
   do
     got = read(input->fd, buffer, length);
   while (got < 0 && errno == EINTR);
-  if (got > 0)
-    input->bytes += (size_t)got;
+  if (got == 0)
+    input->ended = true;
   return got;
+}
+
+// Read raster bytes for libcups, counting them so that an empty job can be
+// told from a stream that is not raster data. Pages arrive in many small
+// reads (a woven page reads each ink's row on its own), so small requests
+// are served from a block read ahead.
+static ssize_t ReadRaster(void *context, unsigned char *buffer, size_t length)
+{
+  RasterInput *input = (RasterInput *)context;
+  if (input->start == input->end)
+  {
+    if (length >= sizeof(input->ahead))
+    {
+      ssize_t got = ReadInput(input, buffer, length);
+      if (got > 0)
+        input->bytes += (size_t)got;
+      return got;
+    }
+    ssize_t got = ReadInput(input, input->ahead, sizeof(input->ahead));
+    if (got <= 0)
+      return got;
+    input->start = 0;
+    input->end = (size_t)got;
+  }
+  size_t n = input->end - input->start;
+  if (n > length)
+    n = length;
+  memcpy(buffer, input->ahead + input->start, n);
+  input->start += n;
+  input->bytes += n;
+  return (ssize_t)n;
 }
 
 // Release the PPD and the raster stream of the job.
@@ -1726,7 +1850,8 @@ int main(int argc, char *argv[])
     }
   }
 
-  RasterInput input = {JobFd, 0};
+  RasterInput input = {};
+  input.fd = JobFd;
   cups_raster_t *raster = JobRaster =
     cupsRasterOpenIO(ReadRaster, &input, CUPS_RASTER_READ);
   if (!raster && input.bytes > 0)
@@ -1742,7 +1867,8 @@ int main(int argc, char *argv[])
   page_header_t header;
   int page = 0;
   RasterEnded = false;
-  while (raster && cupsRasterReadHeader2(raster, &header))
+  size_t before_header = 0;
+  while (raster && (before_header = input.bytes, cupsRasterReadHeader2(raster, &header)))
   {
     page++;
 
@@ -1755,7 +1881,9 @@ int main(int argc, char *argv[])
 
     StartPage(ppd, &header);
 
-    for (unsigned y = 0; y < header.cupsHeight; y++)
+    // Once the data has run out the rest of the page is blank: stop there
+    // rather than walk every empty line a broken header promises (billions).
+    for (unsigned y = 0; y < header.cupsHeight && !RasterEnded; y++)
     {
       if ((y & 127) == 0)
         fprintf(stderr, "INFO: Printing page %d, %u%% complete...\n", page,
@@ -1770,6 +1898,14 @@ int main(int argc, char *argv[])
       Fatal(ppd, "The print data ended in the middle of page %d; the rest of "
             "the page was left blank.", page);
   }
+
+  // The raster library ends the page loop both at the end of the data and
+  // at a page header it refuses (no lines, a depth or line size it cannot
+  // read, a header cut short): the latter must not pass for a finished job
+  // with its last pages silently missing.
+  if (raster && (!input.ended || input.bytes > before_header))
+    Fatal(ppd, "Page %d: the page header is damaged, cut short or describes no "
+          "lines; the job was stopped there.", page + 1);
 
   Shutdown(ppd);
   FlushOutput();

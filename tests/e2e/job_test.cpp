@@ -170,13 +170,17 @@ TEST(Job, NoPagesStillFramesTheJobAndFails) {
   }
 }
 
-// The raster library does not deliver a page header of no lines, so such a
-// page ends the job as if the stream held no page at all.
+// The raster library does not deliver a page header of no lines, and the
+// pages after it are lost with it: the job is reported as stopped there,
+// never passed off as a job of no pages or as finished.
 TEST(Job, PageWithoutLinesIsNotDelivered) {
   cups_page_header2_t empty = BlackHeader(0);
   harness::Result got = harness::RunFilter(
       Ppd(4), harness::WriteRaster({harness::BlankPage(empty), harness::BlankPage(BlackHeader(1))}));
-  check::ExpectRun(got, expect::kJobStartEjl + " | " + expect::kJobEndReset, {expect::kNoPages}, 1);
+  check::ExpectRun(got, expect::kJobStartEjl + " | " + expect::kJobEndReset,
+                   {"ERROR: Page 1: the page header is damaged, cut short or describes no lines; "
+                    "the job was stopped there."},
+                   1);
 }
 
 TEST(Job, PagesAreCountedAndCopiesReported) {
