@@ -104,21 +104,21 @@ pages::PageSpec RandomPage(int family, Chooser &c, uint32_t seed)
   if ((uint64_t)width * height > 1500000)
     height = 1500000 / width;
 
-  pages::PageSpec spec;
-  spec.header = pages::Header(family, width, height, ink.space, bits, r.x, r.y,
+  pages::PageSpec planned;
+  planned.header = pages::Header(family, width, height, ink.space, bits, r.x, r.y,
                               weave.count, weave.step, compression, c.Pick(kMedia));
   if (ink.four_planes)
-    spec.header.cupsBytesPerLine = 4 * width;
+    planned.header.cupsBytesPerLine = 4 * width;
   if (c.Next(4) == 0)
   {
-    spec.header.cupsMediaType = 0x1200 + c.Next(16) * 16 + c.Next(3);
-    spec.header.MediaPosition = c.Next(2) ? 0 : 33;
-    spec.header.CutMedia = (cups_cut_t)c.Next(2);
+    planned.header.cupsMediaType = 0x1200 + c.Next(16) * 16 + c.Next(3);
+    planned.header.MediaPosition = c.Next(2) ? 0 : 33;
+    planned.header.CutMedia = (cups_cut_t)c.Next(2);
   }
-  spec.content = c.Next(4) == 0 ? pages::Content::kPhoto : pages::Content::kMixed;
-  spec.seed = seed;
-  spec.lines = height;
-  return spec;
+  planned.content = c.Next(4) == 0 ? pages::Content::kPhoto : pages::Content::kMixed;
+  planned.seed = seed;
+  planned.lines = height;
+  return planned;
 }
 
 bool Write(const std::string &dir, FILE *list, int &number, int family,
@@ -197,24 +197,24 @@ int main(int argc, char *argv[])
   };
   for (const Fixed &f : fixed)
   {
-    pages::PageSpec spec;
-    spec.header = pages::Header(f.family, 2001, 700, f.space, f.bits, 1440, 720,
+    pages::PageSpec planned;
+    planned.header = pages::Header(f.family, 2001, 700, f.space, f.bits, 1440, 720,
                                 f.count, f.step, f.compression, "Glossy");
-    spec.content = pages::Content::kPhoto;
-    spec.seed = seed++;
-    spec.lines = 700;
-    if (!Write(dir, list, number, f.family, {spec}))
+    planned.content = pages::Content::kPhoto;
+    planned.seed = seed++;
+    planned.lines = 700;
+    if (!Write(dir, list, number, f.family, {planned}))
       return 1;
   }
 
   // A page the filter refuses.
   {
-    pages::PageSpec spec;
-    spec.header = pages::Header(7, 300, 20, CUPS_CSPACE_KCMY, 1, 720, 720, 0, 0, 2, "Plain");
-    spec.content = pages::Content::kMixed;
-    spec.seed = seed++;
-    spec.lines = 20;
-    if (!Write(dir, list, number, 7, {spec}))
+    pages::PageSpec planned;
+    planned.header = pages::Header(7, 300, 20, CUPS_CSPACE_KCMY, 1, 720, 720, 0, 0, 2, "Plain");
+    planned.content = pages::Content::kMixed;
+    planned.seed = seed++;
+    planned.lines = 20;
+    if (!Write(dir, list, number, 7, {planned}))
       return 1;
   }
 
@@ -222,13 +222,13 @@ int main(int argc, char *argv[])
   for (unsigned bits : {1u, 8u})
     for (unsigned count : {0u, 96u})
     {
-      pages::PageSpec spec;
-      spec.header = pages::Header(7, 900, 400, CUPS_CSPACE_KCMY, bits, 1440, 720,
+      pages::PageSpec planned;
+      planned.header = pages::Header(7, 900, 400, CUPS_CSPACE_KCMY, bits, 1440, 720,
                                   count, 8, 1, "Plain");
-      spec.content = pages::Content::kMixed;
-      spec.seed = seed++;
-      spec.lines = 150;
-      if (!Write(dir, list, number, 7, {spec}))
+      planned.content = pages::Content::kMixed;
+      planned.seed = seed++;
+      planned.lines = 150;
+      if (!Write(dir, list, number, 7, {planned}))
         return 1;
     }
 
