@@ -79,7 +79,7 @@ const unsigned kWidths[] = {7, 173, 500, 727, 1001, 1440, 2001, 2880};
 const unsigned kHeights[] = {1, 97, 300, 610, 1203};
 
 // One page picked at random within a family's possibilities.
-pages::PageSpec RandomPage(int family, Chooser &c, uint32_t seed)
+pages::PagePlan RandomPage(int family, Chooser &c, uint32_t seed)
 {
   std::vector<Resolution> res = ResolutionsOf(family);
   Resolution r = res[c.Next((unsigned)res.size())];
@@ -104,25 +104,25 @@ pages::PageSpec RandomPage(int family, Chooser &c, uint32_t seed)
   if ((uint64_t)width * height > 1500000)
     height = 1500000 / width;
 
-  pages::PageSpec planned;
-  planned.header = pages::Header(family, width, height, ink.space, bits, r.x, r.y,
+  pages::PagePlan plan;
+  plan.header = pages::Header(family, width, height, ink.space, bits, r.x, r.y,
                               weave.count, weave.step, compression, c.Pick(kMedia));
   if (ink.four_planes)
-    planned.header.cupsBytesPerLine = 4 * width;
+    plan.header.cupsBytesPerLine = 4 * width;
   if (c.Next(4) == 0)
   {
-    planned.header.cupsMediaType = 0x1200 + c.Next(16) * 16 + c.Next(3);
-    planned.header.MediaPosition = c.Next(2) ? 0 : 33;
-    planned.header.CutMedia = (cups_cut_t)c.Next(2);
+    plan.header.cupsMediaType = 0x1200 + c.Next(16) * 16 + c.Next(3);
+    plan.header.MediaPosition = c.Next(2) ? 0 : 33;
+    plan.header.CutMedia = (cups_cut_t)c.Next(2);
   }
-  planned.content = c.Next(4) == 0 ? pages::Content::kPhoto : pages::Content::kMixed;
-  planned.seed = seed;
-  planned.lines = height;
-  return planned;
+  plan.content = c.Next(4) == 0 ? pages::Content::kPhoto : pages::Content::kMixed;
+  plan.seed = seed;
+  plan.lines = height;
+  return plan;
 }
 
 bool Write(const std::string &dir, FILE *list, int &number, int family,
-           const std::vector<pages::PageSpec> &job)
+           const std::vector<pages::PagePlan> &job)
 {
   char name[32];
   snprintf(name, sizeof(name), "%03d", number++);
@@ -171,7 +171,7 @@ int main(int argc, char *argv[])
   // over from page to page.
   for (int family : {7, 4, 11, 10000})
   {
-    std::vector<pages::PageSpec> job;
+    std::vector<pages::PagePlan> job;
     for (int i = 0; i < 4; i++)
       job.push_back(RandomPage(family, c, seed++));
     if (!Write(dir, list, number, family, job))
@@ -197,24 +197,24 @@ int main(int argc, char *argv[])
   };
   for (const Fixed &f : fixed)
   {
-    pages::PageSpec planned;
-    planned.header = pages::Header(f.family, 2001, 700, f.space, f.bits, 1440, 720,
+    pages::PagePlan plan;
+    plan.header = pages::Header(f.family, 2001, 700, f.space, f.bits, 1440, 720,
                                 f.count, f.step, f.compression, "Glossy");
-    planned.content = pages::Content::kPhoto;
-    planned.seed = seed++;
-    planned.lines = 700;
-    if (!Write(dir, list, number, f.family, {planned}))
+    plan.content = pages::Content::kPhoto;
+    plan.seed = seed++;
+    plan.lines = 700;
+    if (!Write(dir, list, number, f.family, {plan}))
       return 1;
   }
 
   // A page the filter refuses.
   {
-    pages::PageSpec planned;
-    planned.header = pages::Header(7, 300, 20, CUPS_CSPACE_KCMY, 1, 720, 720, 0, 0, 2, "Plain");
-    planned.content = pages::Content::kMixed;
-    planned.seed = seed++;
-    planned.lines = 20;
-    if (!Write(dir, list, number, 7, {planned}))
+    pages::PagePlan plan;
+    plan.header = pages::Header(7, 300, 20, CUPS_CSPACE_KCMY, 1, 720, 720, 0, 0, 2, "Plain");
+    plan.content = pages::Content::kMixed;
+    plan.seed = seed++;
+    plan.lines = 20;
+    if (!Write(dir, list, number, 7, {plan}))
       return 1;
   }
 
@@ -222,13 +222,13 @@ int main(int argc, char *argv[])
   for (unsigned bits : {1u, 8u})
     for (unsigned count : {0u, 96u})
     {
-      pages::PageSpec planned;
-      planned.header = pages::Header(7, 900, 400, CUPS_CSPACE_KCMY, bits, 1440, 720,
+      pages::PagePlan plan;
+      plan.header = pages::Header(7, 900, 400, CUPS_CSPACE_KCMY, bits, 1440, 720,
                                   count, 8, 1, "Plain");
-      planned.content = pages::Content::kMixed;
-      planned.seed = seed++;
-      planned.lines = 150;
-      if (!Write(dir, list, number, 7, {planned}))
+      plan.content = pages::Content::kMixed;
+      plan.seed = seed++;
+      plan.lines = 150;
+      if (!Write(dir, list, number, 7, {plan}))
         return 1;
     }
 

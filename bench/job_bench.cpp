@@ -62,18 +62,18 @@ std::string JobFile(const std::string &dir, const Case &c)
   if (Exists(done))
     return path;
   fprintf(stderr, "writing %s...\n", path.c_str());
-  std::vector<pages::PageSpec> job;
+  std::vector<pages::PagePlan> job;
   for (unsigned p = 0; p < c.pages; p++)
   {
-    pages::PageSpec spec;
-    spec.header = pages::Header(7, kWidth, kHeight, c.space, c.bits, 1440, 720,
+    pages::PagePlan plan;
+    plan.header = pages::Header(7, kWidth, kHeight, c.space, c.bits, 1440, 720,
                                 c.row_count, c.row_step, c.compression, "Glossy");
-    spec.header.PageSize[0] = 595;
-    spec.header.PageSize[1] = 842;
-    spec.content = c.bits == 1 ? pages::Content::kDots : pages::Content::kPhoto;
-    spec.seed = 1000 + p;
-    spec.lines = kHeight;
-    job.push_back(spec);
+    plan.header.PageSize[0] = 595;
+    plan.header.PageSize[1] = 842;
+    plan.content = c.bits == 1 ? pages::Content::kDots : pages::Content::kPhoto;
+    plan.seed = 1000 + p;
+    plan.lines = kHeight;
+    job.push_back(plan);
   }
   if (!pages::WriteJob(path, job))
   {

@@ -52,7 +52,7 @@ std::vector<int> Profile(unsigned n, uint32_t seed, int amplitude)
 // Fills one page's lines; keeps the per-page tables.
 class PageWriter {
  public:
-  PageWriter(const PageSpec &spec) : spec_(spec), h_(spec.header)
+  PageWriter(const PagePlan &plan) : plan_(plan), h_(plan.header)
   {
     planes_ = LinePlanes(h_);
     contone_ = h_.cupsBitsPerColor > 1;
@@ -66,8 +66,8 @@ class PageWriter {
       // Black sits low (light greys), the colours in the middle.
       int centre = (p == 0 && planes_ != 3) ? 60 : 110 + 20 * (int)(p % 3);
       centre_.push_back(centre);
-      gx_.push_back(Profile(h_.cupsWidth, spec.seed * 7 + p, 55));
-      gy_.push_back(Profile(h_.cupsHeight, spec.seed * 13 + p, 45));
+      gx_.push_back(Profile(h_.cupsWidth, plan.seed * 7 + p, 55));
+      gy_.push_back(Profile(h_.cupsHeight, plan.seed * 13 + p, 45));
     }
   }
 
@@ -77,7 +77,7 @@ class PageWriter {
     for (unsigned p = 0; p < planes_; p++)
     {
       unsigned char *row = out + (size_t)p * plane_bytes_;
-      switch (spec_.content)
+      switch (plan_.content)
       {
         case Content::kPhoto:
           if (contone_)
@@ -109,7 +109,7 @@ class PageWriter {
     int base = centre_[p] + gy_[p][y];
     for (unsigned x = 0; x < h_.cupsWidth; x++)
     {
-      int v = base + gx[x] + (int)(Hash(x, y, p, spec_.seed) & 31) - 16;
+      int v = base + gx[x] + (int)(Hash(x, y, p, plan_.seed) & 31) - 16;
       row[x] = (unsigned char)std::min(255, std::max(floor, v));
     }
   }
@@ -124,7 +124,7 @@ class PageWriter {
     for (unsigned x = 0; x < dots; x++)
     {
       int v = base + gx[x < h_.cupsWidth ? x : h_.cupsWidth - 1];
-      if ((int)(Hash(x, y, p, spec_.seed) & 255) < v)
+      if ((int)(Hash(x, y, p, plan_.seed) & 255) < v)
         row[x >> 3] |= (unsigned char)(0x80 >> (x & 7));
     }
   }
@@ -136,7 +136,7 @@ class PageWriter {
     unsigned start = 0, kind = 0, n = 0;
     while (true)
     {
-      uint32_t h = Hash(n, 0, 99, spec_.seed);
+      uint32_t h = Hash(n, 0, 99, plan_.seed);
       unsigned length = 1 + h % 48;
       kind = (h >> 8) % kinds;
       if (y < start + length)
@@ -161,28 +161,28 @@ class PageWriter {
         break;
       case 2:  // flat ink, some planes empty
       {
-        uint32_t h = Hash(p, 0, 7, spec_.seed + y / 16);
+        uint32_t h = Hash(p, 0, 7, plan_.seed + y / 16);
         memset(row, (h & 3) == 0 ? 0 : (int)(h >> 8 & 255), w);
         break;
       }
       case 3:  // light ink, where the weights spread narrowly
         for (unsigned x = 0; x < w; x++)
-          row[x] = (unsigned char)(Hash(x, y, p, spec_.seed) % 24);
+          row[x] = (unsigned char)(Hash(x, y, p, plan_.seed) % 24);
         break;
       case 4:  // dark ink
         for (unsigned x = 0; x < w; x++)
-          row[x] = (unsigned char)(200 + Hash(x, y, p, spec_.seed) % 56);
+          row[x] = (unsigned char)(200 + Hash(x, y, p, plan_.seed) % 56);
         break;
       case 5:  // sparse ink on white
         for (unsigned x = 0; x < w; x++)
         {
-          uint32_t h = Hash(x, y, p, spec_.seed);
+          uint32_t h = Hash(x, y, p, plan_.seed);
           row[x] = (h & 31) == 0 ? (unsigned char)(h >> 8) : 0;
         }
         break;
       case 6:  // random bytes
         for (unsigned x = 0; x < w; x++)
-          row[x] = (unsigned char)Hash(x, y, p, spec_.seed);
+          row[x] = (unsigned char)Hash(x, y, p, plan_.seed);
         break;
       case 7:  // photo with white columns
         PhotoRow(y, p, row, 1);
@@ -219,7 +219,7 @@ class PageWriter {
         unsigned x = 0, k = 0;
         while (x < n)
         {
-          uint32_t h = Hash(k++, y, p, spec_.seed);
+          uint32_t h = Hash(k++, y, p, plan_.seed);
           unsigned length = 1 + h % ((h >> 20) & 1 ? 300 : 6);
           unsigned char value = (unsigned char)(h >> 8);
           for (unsigned i = 0; i < length && x < n; i++)
@@ -234,7 +234,7 @@ class PageWriter {
       case 5:  // a few dots on white
         memset(row, 0, n);
         for (unsigned x = 0; x < n; x++)
-          if ((Hash(x, y, p, spec_.seed) & 63) == 0)
+          if ((Hash(x, y, p, plan_.seed) & 63) == 0)
             row[x] = (unsigned char)(1 + x % 255);
         break;
       case 6:  // ink in one plane only
@@ -246,7 +246,7 @@ class PageWriter {
     }
   }
 
-  PageSpec spec_;
+  PagePlan plan_;
   cups_page_header2_t h_;
   unsigned planes_ = 0, plane_bytes_ = 0;
   bool contone_ = false;
@@ -296,22 +296,22 @@ cups_page_header2_t Header(int family, unsigned width, unsigned height,
   return h;
 }
 
-bool WriteJob(const std::string &path, const std::vector<PageSpec> &pages)
+bool WriteJob(const std::string &path, const std::vector<PagePlan> &pages)
 {
   int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   if (fd < 0)
     return false;
   cups_raster_t *raster = cupsRasterOpen(fd, CUPS_RASTER_WRITE);
   bool ok = raster != nullptr;
-  for (const PageSpec &spec : pages)
+  for (const PagePlan &plan : pages)
   {
     if (!ok)
       break;
-    cups_page_header2_t header = spec.header;
+    cups_page_header2_t header = plan.header;
     ok = cupsRasterWriteHeader2(raster, &header);
-    PageWriter writer(spec);
-    std::vector<unsigned char> line(spec.header.cupsBytesPerLine);
-    for (unsigned y = 0; ok && y < spec.lines && !line.empty(); y++)
+    PageWriter writer(plan);
+    std::vector<unsigned char> line(plan.header.cupsBytesPerLine);
+    for (unsigned y = 0; ok && y < plan.lines && !line.empty(); y++)
     {
       writer.Line(y, line.data());
       ok = cupsRasterWritePixels(raster, line.data(), (unsigned)line.size()) == line.size();

@@ -21,7 +21,7 @@ enum class Content {
 
 // One page of a job: its header, what fills it and how many of its lines
 // the stream really carries (fewer than cupsHeight makes a cut-off job).
-struct PageSpec {
+struct PagePlan {
   cups_page_header2_t header;
   Content content;
   uint32_t seed;
@@ -43,7 +43,7 @@ cups_page_header2_t Header(int family, unsigned width, unsigned height,
                            unsigned compression, const char *media);
 
 // Writes the pages as one raster stream to path; false when it cannot.
-bool WriteJob(const std::string &path, const std::vector<PageSpec> &pages);
+bool WriteJob(const std::string &path, const std::vector<PagePlan> &pages);
 
 // Writes the PPD of a printer family (the test fixture with the default
 // page sizes) to path; false when it cannot.
