@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"$(nproc)"
 gzip -dc samples/sample.ras.gz > build/sample.ras
-PPD=build/ppd/fam7.ppd build/inkbands 1 "$USER" sample 1 "" build/sample.ras \
+PPD=build/ppd/fam7.ppd build/inkbands 1 "${USER:-root}" sample 1 "" build/sample.ras \
   > build/sample.prn 2> build/sample.log
 grep -E '^(PAGE|INFO|ERROR):' build/sample.log
 build/tools/inkbands-preview -o build/sample build/sample.prn
