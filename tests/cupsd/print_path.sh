@@ -16,129 +16,16 @@ filter=$1
 ppds=$2
 mimesrc=$3
 here=$(cd "$(dirname "$0")" && pwd)
+. "$here/private_cupsd.sh"
 
-skip() { echo "SKIP: $*"; exit 77; }
-[ "$(id -u)" = 0 ] || skip "a private cupsd needs root"
-PATH=$PATH:/usr/sbin:/sbin
-for tool in cupsd lpadmin lp lpstat lpinfo cupsfilter cups-config gs od awk; do
-  command -v "$tool" >/dev/null || skip "$tool is not installed"
-done
-serverbin=$(cups-config --serverbin)
-datadir=$(cups-config --datadir)
+cupsd_skip_unless_able cupsfilter gs od awk
+cupsd_prepare
 [ -x "$serverbin/filter/pdftoraster" ] || skip "cups-filters' pdftoraster is not installed"
-
-T=$(mktemp -d /tmp/inkbands-cupsd.XXXXXX)
-chmod 755 "$T"  # filters run as the lp user and read the PPD and spool here
-cupsd_pid=""
-watchdog_pid=""
-failures=0
-cleanup() {
-  if [ -n "$cupsd_pid" ]; then
-    kill "$cupsd_pid" 2>/dev/null
-    wait "$cupsd_pid" 2>/dev/null
-  fi
-  [ -n "$watchdog_pid" ] && kill "$watchdog_pid" 2>/dev/null
-  [ -n "${INKBANDS_KEEP_TMP:-}" ] && echo "kept $T" || rm -rf "$T"
-}
-trap cleanup EXIT
-trap 'exit 1' INT TERM HUP
-
-fail() {
-  echo "FAIL: $*"
-  failures=$((failures + 1))
-}
-
-# What cupsd logged about a job, for a failure's message.
-show_job_log() {
-  grep "\[Job $1\]" "$T/log/error_log" | grep -v '^D' | tail -n 20
-}
-
-# --- A private CUPS: its own directories, the installed layout inside ----
-
-mkdir -p "$T/root" "$T/bin/filter" "$T/data/mime" "$T/data/model/inkbands" \
-  "$T/state" "$T/cache" "$T/spool/tmp" "$T/log" "$T/out"
-for entry in "$serverbin"/*; do
-  case ${entry##*/} in filter | driver) ;; *) ln -s "$entry" "$T/bin/" ;; esac
-done
-for entry in "$serverbin"/filter/*; do
-  case ${entry##*/} in *epson* | *escp*) ;; *) ln -s "$entry" "$T/bin/filter/" ;; esac
-done
-install -m 755 "$filter" "$T/bin/filter/inkbands"
-# DataDir: the system's, but only our PPDs in the model directory.
-for entry in "$datadir"/*; do
-  case ${entry##*/} in mime | model | drv) ;; *) ln -s "$entry" "$T/data/" ;; esac
-done
-ln -s "$datadir"/mime/* "$T/data/mime/"
-cp "$mimesrc/inkbands.types" "$mimesrc/inkbands.convs" "$T/data/mime/"
-cp "$ppds"/fam*.ppd "$T/data/model/inkbands/"
+cupsd_install_filter "$filter" inkbands
+cupsd_install_mime "$mimesrc/inkbands.types" "$mimesrc/inkbands.convs"
+cupsd_install_ppds "$ppds"/fam*.ppd
 ppd_count=$(ls "$ppds"/fam*.ppd | wc -l)
-
-port=""
-for try in $(seq 40); do
-  candidate=$((20000 + (RANDOM * 7 + try) % 40000))
-  if ! (exec 3<>"/dev/tcp/127.0.0.1/$candidate") 2>/dev/null; then
-    port=$candidate
-    break
-  fi
-done
-[ -n "$port" ] || skip "no free TCP port on 127.0.0.1"
-
-cat >"$T/root/cups-files.conf" <<EOF
-ServerRoot $T/root
-ServerBin $T/bin
-DataDir $T/data
-StateDir $T/state
-CacheDir $T/cache
-RequestRoot $T/spool
-TempDir $T/spool/tmp
-ErrorLog $T/log/error_log
-AccessLog $T/log/access_log
-PageLog $T/log/page_log
-FileDevice Yes
-SystemGroup root
-EOF
-cat >"$T/root/cupsd.conf" <<EOF
-LogLevel info
-MaxLogSize 0
-PageLogFormat %p %j %P %C
-Listen 127.0.0.1:$port
-Listen $T/cups.sock
-Browsing No
-BrowseLocalProtocols none
-DefaultAuthType None
-WebInterface No
-<Location />
-  Order allow,deny
-  Allow all
-</Location>
-<Policy default>
-  <Limit All>
-    Order deny,allow
-  </Limit>
-</Policy>
-EOF
-
-export CUPS_SERVER=$T/cups.sock
-cupsd -f -c "$T/root/cupsd.conf" -s "$T/root/cups-files.conf" \
-  >"$T/log/cupsd.stdout" 2>"$T/log/cupsd.stderr" &
-cupsd_pid=$!
-# Stops cupsd should this script be killed outright (a test time-out).
-(
-  while kill -0 $$ 2>/dev/null; do sleep 1; done
-  kill "$cupsd_pid" 2>/dev/null
-) >/dev/null 2>&1 &
-watchdog_pid=$!
-for try in $(seq 100); do
-  lpstat -r 2>/dev/null | grep -q 'scheduler is running' && break
-  if ! kill -0 "$cupsd_pid" 2>/dev/null; then
-    cat "$T/log/cupsd.stderr" "$T/log/error_log" 2>/dev/null | tail -n 20
-    echo "FAIL: cupsd did not start"
-    exit 1
-  fi
-  sleep 0.1
-done
-lpstat -h "127.0.0.1:$port" -r | grep -q 'scheduler is running' ||
-  fail "cupsd does not answer on 127.0.0.1:$port"
+cupsd_start
 
 # --- The PPDs as lpinfo -m lists them -------------------------------------
 
@@ -199,18 +86,7 @@ print_job fam5-photo -o ColorModel=Photo -o Resolution=360dpi -o MediaType=Speci
 print_job fam10000-photo -o print-quality=5 -o MediaType=Archival \
   -o InputSlot=Roll -o CutMedia=True -o PageSize=Custom.288x432
 
-# A job is over once cupsd has logged how it ended.
-job_over() {
-  grep -q "\[Job $1\] \(Job completed\|Job stopped\|Job canceled\|Job aborted\)" \
-    "$T/log/error_log"
-}
-for try in $(seq 450); do
-  pending=""
-  for id in "${job_id[@]}"; do job_over "$id" || pending="$pending $id"; done
-  [ -z "$pending" ] && break
-  sleep 0.1
-done
-[ -z "$pending" ] || fail "jobs$pending still printing after 45 s"
+wait_for_jobs 45 "${job_id[@]}"
 
 # --- What reached each printer ----------------------------------------------
 
@@ -422,8 +298,4 @@ else
   fail "cupsfilter could not print: $(grep -v '^D' "$T/log/cupsfilter" | tail -n 5)"
 fi
 
-if [ "$failures" -gt 0 ]; then
-  echo "$failures check(s) failed"
-  exit 1
-fi
-echo "print path: 5 jobs and cupsfilter printed as expected"
+cupsd_finish "print path: 5 jobs and cupsfilter printed as expected"
