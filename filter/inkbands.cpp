@@ -101,6 +101,12 @@ static const unsigned kMaxResolution = 5760;
 // Set once the raster stream could not deliver a line of the current page.
 static bool RasterEnded;
 
+// Set when the printing system cancels the job (SIGTERM, or SIGINT and
+// SIGHUP by hand). The band output looks at it between commands: the
+// command being written always goes out whole, nothing more of the page
+// follows, and the page and the job are ended as a finished one is.
+static volatile sig_atomic_t Cancelled;
+
 // What the job holds open from start to end.
 static ppd_file_t *JobPpd;
 static cups_raster_t *JobRaster;
@@ -1424,23 +1430,27 @@ static void CompressData(ppd_file_t *ppd, const unsigned char *data, int length,
 static void OutputBand(ppd_file_t *ppd, const page_header_t *header,
                        dot_band_t *band)
 {
-  OutputFeed = band->y - DotRowCurrent;
-  DotRowCurrent = band->y;
-
-  fprintf(stderr, "DEBUG: Printing band %p, x = %d, y = %d, plane = %d, "
-          "count = %d, OutputFeed = %d\n", (void *)band, band->x, band->y,
-          band->plane, band->count, OutputFeed);
-
-  if (OutputFeed > 0)
+  // A cancelled job sends no more rows; the band is only emptied.
+  if (!Cancelled)
   {
-    WriteVerticalFeed(OutputFeed);
-    OutputFeed = 0;
-  }
+    OutputFeed = band->y - DotRowCurrent;
+    DotRowCurrent = band->y;
 
-  CompressData(ppd, band->buffer, band->count * DotBufferSize, band->plane,
-               (int)header->cupsCompression, band->count,
-               (int)(DotColStep * 3600u / header->HWResolution[0]),
-               (int)(DotRowStep * 3600u / header->HWResolution[1]), band->x);
+    fprintf(stderr, "DEBUG: Printing band %p, x = %d, y = %d, plane = %d, "
+            "count = %d, OutputFeed = %d\n", (void *)band, band->x, band->y,
+            band->plane, band->count, OutputFeed);
+
+    if (OutputFeed > 0)
+    {
+      WriteVerticalFeed(OutputFeed);
+      OutputFeed = 0;
+    }
+
+    CompressData(ppd, band->buffer, band->count * DotBufferSize, band->plane,
+                 (int)header->cupsCompression, band->count,
+                 (int)(DotColStep * 3600u / header->HWResolution[0]),
+                 (int)(DotRowStep * 3600u / header->HWResolution[1]), band->x);
+  }
 
   memset(band->buffer, 0, (size_t)band->count * DotBufferSize);
   band->dirty = 0;
@@ -1450,7 +1460,7 @@ static void OutputBand(ppd_file_t *ppd, const page_header_t *header,
 // Send one unwoven line: the pending feed, then every plane's row.
 static void OutputLine(ppd_file_t *ppd, const page_header_t *header)
 {
-  for (int p = 0; p < PrinterPlanes; p++)
+  for (int p = 0; p < PrinterPlanes && !Cancelled; p++)
   {
     // The feed goes out once, before the first plane of the line.
     if (OutputFeed > 0)
@@ -1805,6 +1815,12 @@ static void CloseJob()
   JobPpd = nullptr;
 }
 
+// Note that the job is cancelled; the band output acts on it.
+static void CancelJob(int)
+{
+  Cancelled = 1;
+}
+
 // Print every page of the raster job on the printer the PPD describes.
 int main(int argc, char *argv[])
 {
@@ -1812,6 +1828,16 @@ int main(int argc, char *argv[])
   // A printer connection that closes must end in a reported error, not in
   // a silent death by SIGPIPE.
   signal(SIGPIPE, SIG_IGN);
+  // A cancel must not leave the printer inside a raster command: the
+  // backend keeps reading while we end the page. Interrupted reads and
+  // writes restart, so no command is cut short by the signal itself.
+  Cancelled = 0;
+  struct sigaction cancel = {};
+  cancel.sa_handler = CancelJob;
+  cancel.sa_flags = SA_RESTART;
+  sigemptyset(&cancel.sa_mask);
+  for (int sig : {SIGTERM, SIGINT, SIGHUP})
+    sigaction(sig, &cancel, nullptr);
 
   if (argc != 6 && argc != 7)
   {
@@ -1868,7 +1894,8 @@ int main(int argc, char *argv[])
   int page = 0;
   RasterEnded = false;
   size_t before_header = 0;
-  while (raster && (before_header = input.bytes, cupsRasterReadHeader2(raster, &header)))
+  while (raster && !Cancelled &&
+         (before_header = input.bytes, cupsRasterReadHeader2(raster, &header)))
   {
     page++;
 
@@ -1883,7 +1910,7 @@ int main(int argc, char *argv[])
 
     // Once the data has run out the rest of the page is blank: stop there
     // rather than walk every empty line a broken header promises (billions).
-    for (unsigned y = 0; y < header.cupsHeight && !RasterEnded; y++)
+    for (unsigned y = 0; y < header.cupsHeight && !RasterEnded && !Cancelled; y++)
     {
       if ((y & 127) == 0)
         fprintf(stderr, "INFO: Printing page %d, %u%% complete...\n", page,
@@ -1891,10 +1918,12 @@ int main(int argc, char *argv[])
       ProcessLine(ppd, raster, &header, (int)y);
     }
 
-    fprintf(stderr, "INFO: Finished page %d...\n", page);
+    if (!Cancelled)
+      fprintf(stderr, "INFO: Finished page %d...\n", page);
     EndPage(ppd, &header);
 
-    if (RasterEnded)
+    // Input that stops because the job was cancelled is no damaged job.
+    if (RasterEnded && !Cancelled)
       Fatal(ppd, "The print data ended in the middle of page %d; the rest of "
             "the page was left blank.", page);
   }
@@ -1903,6 +1932,22 @@ int main(int argc, char *argv[])
   // at a page header it refuses (no lines, a depth or line size it cannot
   // read, a header cut short): the latter must not pass for a finished job
   // with its last pages silently missing.
+  if (Cancelled)
+  {
+    Shutdown(ppd);
+    FlushOutput();
+    CloseJob();
+    if (page == 0)
+    {
+      fputs("INFO: The job was cancelled before its first page; the printer "
+            "was reset.\n", stderr);
+      return 1;
+    }
+    fprintf(stderr, "INFO: The job was cancelled on page %d; the page was "
+            "ejected and the printer reset.\n", page);
+    return 0;
+  }
+
   if (raster && (!input.ended || input.bytes > before_header))
     Fatal(ppd, "Page %d: the page header is damaged, cut short or describes no "
           "lines; the job was stopped there.", page + 1);

@@ -390,7 +390,8 @@ TestPage DescribePage(const std::string &words) {
 }
 
 Result RunFilterArgs(const std::vector<std::string> &args,
-                     const std::string &ppd, const std::string &stdin_path) {
+                     const std::string &ppd, const std::string &stdin_path,
+                     const SlowPrinter *printer) {
   Result result;
   std::vector<char *> argv;
   for (const std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));
@@ -437,7 +438,7 @@ Result RunFilterArgs(const std::vector<std::string> &args,
   std::string *sinks[2] = {&result.out, &error_text};
   int open_pipes = 2;
   time_t deadline = time(nullptr) + kRunTimeoutSeconds;
-  bool timed_out = false;
+  bool timed_out = false, signalled = false;
   while (open_pipes > 0) {
     int left = (int)(deadline - time(nullptr));
     if (left <= 0) {
@@ -450,13 +451,21 @@ Result RunFilterArgs(const std::vector<std::string> &args,
     for (int k = 0; k < 2; k++) {
       if (fds[k].fd < 0 || !(fds[k].revents & (POLLIN | POLLHUP | POLLERR))) continue;
       char buffer[65536];
-      ssize_t n = read(fds[k].fd, buffer, sizeof(buffer));
+      size_t want = k == 0 && printer ? std::min(printer->chunk, sizeof(buffer)) : sizeof(buffer);
+      ssize_t n = read(fds[k].fd, buffer, want);
       if (n > 0) {
         sinks[k]->append(buffer, (size_t)n);
       } else if (n == 0 || errno != EINTR) {
         close(fds[k].fd);
         fds[k].fd = -1;
         open_pipes--;
+      }
+      if (k == 0 && printer && n > 0) {
+        if (!signalled && result.out.size() >= printer->signal_after) {
+          kill(pid, printer->signal);
+          signalled = true;
+        }
+        usleep(printer->pause_us);
       }
     }
   }

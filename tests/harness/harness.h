@@ -107,10 +107,22 @@ struct Result {
 Result RunFilter(const std::string &ppd, const std::string &raster,
                  const std::string &stdin_path = "");
 
+// A printer slower than the filter, and a cancel sent while it prints: the
+// printer data is read `chunk` bytes at a time with `pause_us` between
+// reads, and once `signal_after` bytes have arrived the filter gets `signal`.
+struct SlowPrinter {
+  size_t chunk;
+  int pause_us;
+  size_t signal_after;
+  int signal;
+};
+
 // Runs the built filter with an explicit argument list: args[0] becomes
 // argv[0]. Standard input is stdin_path, or /dev/null when it is empty.
+// Without a printer the printer data is read as fast as it comes.
 Result RunFilterArgs(const std::vector<std::string> &args,
-                     const std::string &ppd, const std::string &stdin_path);
+                     const std::string &ppd, const std::string &stdin_path,
+                     const SlowPrinter *printer = nullptr);
 
 // Bytes from hex text such as "1b 40 0c"; spaces, newlines, '|' and ','
 // are ignored, and "00*27" stands for 27 bytes 00.
