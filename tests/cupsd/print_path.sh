@@ -1,27 +1,30 @@
 #!/bin/bash
 # The whole print path, as a user's job takes it: a private cupsd with the
-# installed layout (PPDs in the model directory, the MIME rules, the filter),
-# queues added with lpadmin, a PDF printed with lp, and the printer stream
-# that reaches the device read back command by command.  Also cupsfilter
-# with a PPD.
+# installed layout (PPDs in the model directory, the MIME rules, the filters),
+# queues added with lpadmin, a PDF, PostScript and raster printed with lp
+# through the route CUPS chooses, and the printer stream that reaches the
+# device read back command by command.  Also cupsfilter with a PPD.
 #
-# Usage: print_path.sh FILTER PPD_DIR SOURCE_PPD_DIR
+# Usage: print_path.sh FILTER PPD_DIR SOURCE_PPD_DIR [STEP]
 #   FILTER          the built inkbands filter
 #   PPD_DIR         the compiled PPDs (famN.ppd)
 #   SOURCE_PPD_DIR  ppd/ of the source tree (inkbands.types, inkbands.convs)
+#   STEP            the built rastertoinkbands (default: route/ beside FILTER)
 # Exit status 77 (skipped) when not root or when CUPS or Ghostscript is
 # missing.
 set -u
 filter=$1
 ppds=$2
 mimesrc=$3
+step=${4:-$(dirname "$1")/route/rastertoinkbands}
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/private_cupsd.sh"
 
 cupsd_skip_unless_able cupsfilter gs od awk
 cupsd_prepare
-[ -x "$serverbin/filter/pdftoraster" ] || skip "cups-filters' pdftoraster is not installed"
+[ -x "$serverbin/filter/gstoraster" ] || skip "cups-filters' gstoraster is not installed"
 cupsd_install_filter "$filter" inkbands
+cupsd_install_filter "$step" rastertoinkbands
 cupsd_install_mime "$mimesrc/inkbands.types" "$mimesrc/inkbands.convs"
 cupsd_install_ppds "$ppds"/fam*.ppd
 ppd_count=$(ls "$ppds"/fam*.ppd | wc -l)
@@ -49,6 +52,8 @@ add_queue fam7-colour -P "$ppds/fam7.ppd"
 add_queue fam7-photo -P "$ppds/fam7.ppd"
 add_queue fam5-photo -P "$ppds/fam5.ppd"
 add_queue fam10000-photo -P "$ppds/fam10000.ppd"
+add_queue fam7-ps -P "$ppds/fam7.ppd"
+add_queue fam7-raster -P "$ppds/fam7.ppd"
 
 # --- The document: a small photo-sized PDF with grey, light and full inks ---
 
@@ -65,25 +70,32 @@ cat >"$T/page.ps" <<'EOF'
 showpage
 EOF
 gs -q -dSAFER -sDEVICE=pdfwrite -o "$T/page.pdf" "$T/page.ps" || { echo "FAIL: no PDF"; exit 1; }
+# The photo job's page as an application would send it: raster made for the
+# printer's PPD (photo pages come in KCMY, as every rasterizer renders them).
+photo_options=(-o ColorModel=Photo -o Resolution=720dpi -o MediaType=Matte -o PageSize=4x6)
+cupsfilter -c "$T/root/cups-files.conf" -p "$ppds/fam7.ppd" -m application/vnd.cups-raster \
+  "${photo_options[@]}" "$T/page.pdf" >"$T/page.ras" 2>"$T/log/cupsfilter-raster" ||
+  fail "cupsfilter could not make raster: $(grep -v '^D' "$T/log/cupsfilter-raster" | tail -n 3)"
 
 declare -A job_id
-print_job() {  # QUEUE, then lp options
-  local queue=$1 reply
-  shift
-  reply=$(lp -d "$queue" "$@" "$T/page.pdf" 2>&1)
+print_job() {  # QUEUE DOCUMENT, then lp options
+  local queue=$1 document=$2 reply
+  shift 2
+  reply=$(lp -d "$queue" "$@" "$document" 2>&1)
   job_id[$queue]=$(echo "$reply" | sed -n "s/^request id is $queue-\([0-9]*\) .*/\1/p")
   [ -n "${job_id[$queue]}" ] || fail "lp on $queue: $reply"
 }
-print_job fam7-gray -o ColorModel=Gray -o Resolution=720dpi -o MediaType=Plain \
+print_job fam7-gray "$T/page.pdf" -o ColorModel=Gray -o Resolution=720dpi -o MediaType=Plain \
   -o Weave=Printer -o PageSize=4x6
 # Colour is what a job gets that names no colour model (IPP's colour mode);
 # photo printing, what the best print quality gets on a photo printer.
-print_job fam7-colour -o Resolution=1440x720dpi -o MediaType=Glossy -o PageSize=4x6
-print_job fam7-photo -o ColorModel=Photo -o Resolution=720dpi -o MediaType=Matte \
-  -o PageSize=4x6
-print_job fam5-photo -o ColorModel=Photo -o Resolution=360dpi -o MediaType=Special \
+print_job fam7-colour "$T/page.pdf" -o Resolution=1440x720dpi -o MediaType=Glossy -o PageSize=4x6
+print_job fam7-photo "$T/page.pdf" "${photo_options[@]}"
+print_job fam7-ps "$T/page.ps" "${photo_options[@]}"
+print_job fam7-raster "$T/page.ras" "${photo_options[@]}"
+print_job fam5-photo "$T/page.pdf" -o ColorModel=Photo -o Resolution=360dpi -o MediaType=Special \
   -o InputSlot=Roll -o Compression=PackBits -o PageSize=4x6
-print_job fam10000-photo -o print-quality=5 -o MediaType=Archival \
+print_job fam10000-photo "$T/page.pdf" -o print-quality=5 -o MediaType=Archival \
   -o InputSlot=Roll -o CutMedia=True -o PageSize=Custom.288x432
 
 wait_for_jobs 45 "${job_id[@]}"
@@ -199,6 +211,25 @@ inks[fam7-colour]='00 01 02 04'
 inks[fam7-photo]='00 01 02 04 11 12'
 inks[fam5-photo]='00 01 02 04 11 12'
 inks[fam10000-photo]='00 01 02 04 11 12'
+for queue in fam7-ps fam7-raster; do
+  page_start[$queue]=${page_start[fam7-photo]}
+  inks[$queue]=${inks[fam7-photo]}
+done
+
+# The filters each job must pass: documents through Ghostscript's banded
+# raster device, then the step that marks photo pages six-ink; raster from an
+# application through that step alone.
+declare -A route
+for queue in fam7-gray fam7-colour fam7-photo fam5-photo fam10000-photo; do
+  route[$queue]='pdftopdf gstoraster rastertoinkbands inkbands'
+done
+route[fam7-ps]='gstopdf pdftopdf gstoraster rastertoinkbands inkbands'
+route[fam7-raster]='rastertoinkbands inkbands'
+
+filters_started() {  # JOB-ID
+  sed -n "s|.*\[Job $1\] Started filter .*/\([^/ ]*\) (PID .*|\1|p" "$T/log/error_log" |
+    tr '\n' ' ' | sed 's/ $//'
+}
 
 # The colour codes of the raster commands that carry ink.
 inks_printed() {
@@ -267,6 +298,9 @@ check_job() {  # QUEUE FAMILY
   got=$(grep "^$queue $id " "$T/log/page_log")
   [ "$got" = "$queue $id total 1" ] ||
     fail "$queue: page log holds '$(echo "$got" | tr '\n' '|')', expected a total of one page"
+  got=$(filters_started "$id")
+  [ "$got" = "${route[$queue]}" ] ||
+    fail "$queue: the job went through '$got', expected '${route[$queue]}'"
   check_stream "$queue" "$family"
 }
 
@@ -275,6 +309,12 @@ check_job fam7-colour 7
 check_job fam7-photo 7
 check_job fam5-photo 5
 check_job fam10000-photo 10000
+check_job fam7-ps 7
+check_job fam7-raster 7
+# The same raster prints the same bytes, whether a rasterizer made it inside
+# the job or an application sent it.
+cmp -s "$T/out/fam7-photo.prn" "$T/out/fam7-raster.prn" ||
+  fail "fam7-raster: the application's raster of the photo page printed other bytes"
 
 # A woven page goes out in bands of several rows; a page left to the printer's
 # own microweave, one row per command.
@@ -298,4 +338,4 @@ else
   fail "cupsfilter could not print: $(grep -v '^D' "$T/log/cupsfilter" | tail -n 5)"
 fi
 
-cupsd_finish "print path: 5 jobs and cupsfilter printed as expected"
+cupsd_finish "print path: 7 jobs and cupsfilter printed as expected"
