@@ -1773,26 +1773,45 @@ static ssize_t ReadInput(RasterInput *input, unsigned char *buffer, size_t lengt
 // Read raster bytes for libcups, counting them so that an empty job can be
 // told from a stream that is not raster data. Pages arrive in many small
 // reads (a woven page reads each ink's row on its own), so small requests
-// are served from a block read ahead.
+// are served from a block read ahead. The last byte read is held back until
+// a further read shows whether the data goes on: libcups reads compressed
+// streams ahead, and a page header cut short must still be fetched while
+// that header is read, or the cut would look like the end of the job.
 static ssize_t ReadRaster(void *context, unsigned char *buffer, size_t length)
 {
   RasterInput *input = (RasterInput *)context;
-  if (input->start == input->end)
+  if (input->start == input->end && !input->ended && length >= sizeof(input->ahead))
   {
-    if (length >= sizeof(input->ahead))
+    ssize_t got = ReadInput(input, buffer, length);
+    if (got < 0)
+      return got;
+    if (got > 0)
     {
-      ssize_t got = ReadInput(input, buffer, length);
-      if (got > 0)
-        input->bytes += (size_t)got;
-      return got;
+      input->ahead[0] = buffer[got - 1];
+      input->start = 0;
+      input->end = 1;
+      if (got > 1)
+      {
+        input->bytes += (size_t)got - 1;
+        return got - 1;
+      }
     }
-    ssize_t got = ReadInput(input, input->ahead, sizeof(input->ahead));
-    if (got <= 0)
-      return got;
-    input->start = 0;
-    input->end = (size_t)got;
   }
-  size_t n = input->end - input->start;
+  while (input->end - input->start <= 1 && !input->ended)
+  {
+    if (input->start > 0)
+    {
+      memmove(input->ahead, input->ahead + input->start, input->end - input->start);
+      input->end -= input->start;
+      input->start = 0;
+    }
+    ssize_t got = ReadInput(input, input->ahead + input->end,
+                            sizeof(input->ahead) - input->end);
+    if (got < 0)
+      return got;
+    input->end += (size_t)got;
+  }
+  size_t n = input->end - input->start - (input->ended ? 0 : 1);
   if (n > length)
     n = length;
   memcpy(buffer, input->ahead + input->start, n);
@@ -1948,7 +1967,8 @@ int main(int argc, char *argv[])
     return 0;
   }
 
-  if (raster && (!input.ended || input.bytes > before_header))
+  bool at_end = input.ended && input.start == input.end;
+  if (raster && (!at_end || input.bytes > before_header))
     Fatal(ppd, "Page %d: the page header is damaged, cut short or describes no "
           "lines; the job was stopped there.", page + 1);
 

@@ -4,9 +4,11 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <random>
@@ -103,6 +105,138 @@ TEST(Ending, CancelEndsThePageAndTheJobBetweenCommands) {
       EXPECT_EQ("", PreviewFailure(got.out));
       EXPECT_EQ("", PreviewFailure(got.out + whole.out));
     }
+  }
+}
+
+// The filter on a stream that comes through a pipe, as from a rasterizer.
+harness::Result PrintFromPipe(const std::string &ppd, const std::string &bytes) {
+  std::string fifo = harness::TempPath("fifo");
+  if (mkfifo(fifo.c_str(), 0600) != 0) abort();
+  pid_t writer = fork();
+  if (writer == 0) {
+    signal(SIGPIPE, SIG_DFL);
+    int fd = open(fifo.c_str(), O_WRONLY);
+    for (size_t at = 0; fd >= 0 && at < bytes.size();) {
+      ssize_t n = write(fd, bytes.data() + at, bytes.size() - at);
+      if (n <= 0) break;
+      at += (size_t)n;
+    }
+    _exit(0);
+  }
+  harness::Result got = harness::RunFilter(ppd, "", fifo);
+  waitpid(writer, nullptr, 0);
+  return got;
+}
+
+std::string ReadAll(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// A stream cut short anywhere is reported as what it is, whatever the
+// stream version (1 plain, 2 compressed, 3 plain) and whether it is read
+// from a file or a pipe: only a cut exactly between two pages cannot be
+// told from a shorter job. Inside a page header, where every cut ends
+// alike, the first two, the middle and the last two offsets are taken
+// (INKBANDS_EVERY_OFFSET=1 takes every one).
+TEST(Ending, StreamCutAnywhereIsReported) {
+  harness::TestPage page = harness::DescribePage("fam=7 bits=1 w=8 h=2");
+  harness::Page one = harness::MakePage(page.header, Dots);
+  harness::Page two = harness::MakePage(page.header, [](unsigned line, unsigned index) {
+    return (unsigned char)(Dots(line, index) ^ 0x5a);
+  });
+  std::string ppd = harness::WritePpd(7, page.sizes);
+  const std::string kStopped =
+      "ERROR: Page 2: the page header is damaged, cut short or describes no lines; the job was "
+      "stopped there.";
+  auto ended = [](int page) {
+    return "ERROR: The print data ended in the middle of page " + std::to_string(page) +
+           "; the rest of the page was left blank.";
+  };
+  bool every = getenv("INKBANDS_EVERY_OFFSET") != nullptr;
+
+  // Version 1 streams carry the 420-byte header of CUPS 1.1; libcups only
+  // writes versions 2 and 3.
+  struct Version {
+    const char *name;
+    cups_mode_t mode;
+    size_t header;  // bytes of a page header
+  };
+  const Version kVersions[] = {{"v1", CUPS_RASTER_WRITE, 420},
+                               {"v2", CUPS_RASTER_WRITE_COMPRESSED, 1796},
+                               {"v3", CUPS_RASTER_WRITE, 1796}};
+  for (const Version &v : kVersions) {
+    auto write = [&](const std::vector<harness::Page> &pages) {
+      std::string bytes;
+      if (v.header == 420) {
+        bytes = "tSaR";
+        for (const harness::Page &p : pages) {
+          bytes.append((const char *)&p.header, 420);
+          bytes.append(p.data.begin(), p.data.end());
+        }
+        return bytes;
+      }
+      std::string path = harness::TempPath("ras");
+      int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      cups_raster_t *raster = cupsRasterOpen(fd, v.mode);
+      for (harness::Page p : pages) {
+        cupsRasterWriteHeader2(raster, &p.header);
+        cupsRasterWritePixels(raster, p.data.data(), (unsigned)p.data.size());
+      }
+      cupsRasterClose(raster);
+      close(fd);
+      return ReadAll(path);
+    };
+    std::string stream = write({one, two});
+    size_t kHeader = 4 + v.header;  // the sync word, then the first header
+    size_t first_end = write({one}).size(), second_header = first_end + v.header;
+    ASSERT_LT(second_header, stream.size());
+    int runs = 0;
+    for (size_t keep = 0; keep <= stream.size(); keep++) {
+      size_t into = keep < kHeader ? keep - 4 : keep - first_end;  // bytes into a header
+      bool in_header = (keep > 4 && keep < kHeader) || (keep > first_end && keep < second_header);
+      if (in_header && !every && into > 2 && into + 2 < v.header && into != v.header / 2)
+        continue;
+      std::string cut = stream.substr(0, keep);
+      std::vector<std::string> errors;
+      int pages = 0;
+      if (keep < 4) {
+        errors = {keep ? expect::kNotRaster : expect::kNoPages};
+      } else if (keep == 4) {
+        errors = {expect::kNoPages};  // the sync word alone: a job of no pages
+      } else if (keep < kHeader) {
+        errors = {"ERROR: Page 1: the page header is damaged, cut short or describes no lines; "
+                  "the job was stopped there."};
+      } else if (keep < first_end) {
+        pages = 1, errors = {ended(1)};
+      } else if (keep == first_end) {
+        pages = 1;
+      } else if (keep < second_header) {
+        pages = 1, errors = {kStopped};
+      } else if (keep < stream.size()) {
+        pages = 2, errors = {ended(2)};
+      } else {
+        pages = 2;
+      }
+      for (bool pipe : {false, true}) {
+        SCOPED_TRACE(std::string(v.name) + (pipe ? " from a pipe" : " from a file") + ", cut at " +
+                     std::to_string(keep) + " of " + std::to_string(stream.size()));
+        harness::Result got = pipe ? PrintFromPipe(ppd, cut)
+                                   : harness::RunFilter(ppd, harness::WriteFile(cut, "ras"));
+        runs++;
+        std::vector<std::string> said;
+        int started = 0;
+        for (const std::string &line : got.err) {
+          if (line.rfind("ERROR: ", 0) == 0) said.push_back(line);
+          started += line.rfind("PAGE: ", 0) == 0;
+        }
+        EXPECT_EQ(errors, said);
+        EXPECT_EQ(pages, started);
+        EXPECT_EQ(errors.empty() ? 0 : 1, got.status);
+        if (HasFailure()) return;  // one offset tells the story
+      }
+    }
+    RecordProperty(std::string(v.name) + "_runs", runs);
   }
 }
 

@@ -528,10 +528,6 @@ TEST(Hostile, JobCutBetweenPagesIsNotTakenForAShortJob) {
     };
     for (const Case &c : kCases) {
       SCOPED_TRACE(c.what);
-      // The compressing reader of libcups reads ahead: a header cut short
-      // after the last whole page is already in its buffer and looks like
-      // the end of the data from outside. Only plain streams tell.
-      if (compressed && std::string(c.what) == "cut in the second header") continue;
       Outcome got = Print(ppd, c.raster);
       int pages = (int)std::count_if(got.err.begin(), got.err.end(),
                                      [](const std::string &l) { return l.rfind("PAGE: ", 0) == 0; });
