@@ -314,7 +314,7 @@ void FillDriverData(const Model &model, pappl_pr_driver_data_t *data, ipp_t **at
   if (model.roll)
     data->kind |= PAPPL_KIND_ROLL | PAPPL_KIND_LARGE_FORMAT;
   data->has_supplies = true;
-  data->orient_default = IPP_ORIENT_NONE;
+  data->orient_default = IPP_ORIENT_PORTRAIT;
   data->color_supported = PAPPL_COLOR_MODE_AUTO | PAPPL_COLOR_MODE_AUTO_MONOCHROME |
                           PAPPL_COLOR_MODE_COLOR | PAPPL_COLOR_MODE_MONOCHROME;
   data->color_default = PAPPL_COLOR_MODE_AUTO;
