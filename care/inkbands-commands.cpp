@@ -19,6 +19,7 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <poll.h>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -159,7 +160,15 @@ int ReadLevels(int *levels)
     double left = deadline - Now();
     if (left <= 0 || length == sizeof(answer))
       break;
-    ssize_t got = cupsBackChannelRead(answer + length, sizeof(answer) - length, left);
+    // libcups goes on to a blocking read when its own wait times out, so
+    // the wait is ours and libcups reads only what is already there.
+    pollfd channel = {kBackChannel, POLLIN, 0};
+    int ready = poll(&channel, 1, (int)(left * 1000) + 1);
+    if (ready < 0 && errno == EINTR)
+      continue;
+    if (ready <= 0)
+      break;
+    ssize_t got = cupsBackChannelRead(answer + length, sizeof(answer) - length, 0.0);
     if (got < 0 && (errno == EINTR || errno == EAGAIN))
       continue;
     if (got <= 0)
