@@ -36,7 +36,7 @@ listed=$(lpinfo -m 2>/dev/null | grep -c '^inkbands/fam[0-9]*\.ppd ')
 [ "$listed" = "$ppd_count" ] ||
   fail "lpinfo -m lists $listed inkbands PPDs, $ppd_count were built"
 lpinfo -m 2>/dev/null |
-  grep -qx 'inkbands/fam7.ppd inkbands ESC/P2 photo printer, family 7, variable dots' ||
+  grep -qx 'inkbands/fam7.ppd Generic ESC/P2 printer, family 7: photo printer, variable dots (inkbands)' ||
   fail "lpinfo -m does not list family 7 by what it does"
 
 # --- Queues -----------------------------------------------------------------
