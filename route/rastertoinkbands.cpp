@@ -53,9 +53,11 @@ static ssize_t ReadRaster(void *ctx, unsigned char *buffer, size_t length)
     input->ended = true;
     return got;
   }
-  for (size_t i = input->bytes; i < sizeof(input->first) && i - input->bytes < (size_t)got;
-       i++)
-    input->first[i] = buffer[i - input->bytes];
+  if (input->bytes < sizeof(input->first))
+  {
+    size_t keep = sizeof(input->first) - input->bytes;
+    memcpy(input->first + input->bytes, buffer, keep < (size_t)got ? keep : (size_t)got);
+  }
   input->bytes += (size_t)got;
   return got;
 }
@@ -79,27 +81,24 @@ static bool WriteAll(int fd, const void *data, size_t length)
 
 // Whether the job asked for photo printing: the PPD's marked colour model
 // after the job's options (IPP's print-quality and print-color-mode
-// included), or the job's own ColorModel when there is no PPD.
+// included), or the job's own ColorModel when the PPD offers none.
 static bool JobWantsLightInks(const char *option_text)
 {
   cups_option_t *options = nullptr;
   int num_options = cupsParseOptions(option_text, 0, &options);
-  bool photo = false;
+  const char *model = cupsGetOption("ColorModel", num_options, options);
   const char *ppdname = getenv("PPD");
   ppd_file_t *ppd = ppdname && *ppdname ? ppdOpenFile(ppdname) : nullptr;
-  if (ppd)
+  if (ppd && ppdFindOption(ppd, "ColorModel"))
   {
     ppdMarkDefaults(ppd);
     cupsMarkOptions(ppd, num_options, options);
     ppd_choice_t *choice = ppdFindMarkedChoice(ppd, "ColorModel");
-    photo = choice && !strcmp(choice->choice, kPhotoModel);
+    model = choice ? choice->choice : nullptr;
+  }
+  bool photo = model && !strcmp(model, kPhotoModel);
+  if (ppd)
     ppdClose(ppd);
-  }
-  else
-  {
-    const char *model = cupsGetOption("ColorModel", num_options, options);
-    photo = model && !strcmp(model, kPhotoModel);
-  }
   cupsFreeOptions(num_options, options);
   return photo;
 }

@@ -391,7 +391,7 @@ TestPage DescribePage(const std::string &words) {
 
 Result RunFilterArgs(const std::vector<std::string> &args,
                      const std::string &ppd, const std::string &stdin_path,
-                     const SlowPrinter *printer) {
+                     const SlowPrinter *printer, const char *binary) {
   Result result;
   std::vector<char *> argv;
   for (const std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));
@@ -424,8 +424,8 @@ Result RunFilterArgs(const std::vector<std::string> &args,
     close(out[1]);
     close(err[0]);
     close(err[1]);
-    execve(INKBANDS_BINARY, argv.data(), envp.data());
-    dprintf(2, "harness: cannot run %s: %s\n", INKBANDS_BINARY, strerror(errno));
+    execve(binary, argv.data(), envp.data());
+    dprintf(2, "harness: cannot run %s: %s\n", binary, strerror(errno));
     _exit(127);
   }
   close(in);

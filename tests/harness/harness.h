@@ -117,12 +117,14 @@ struct SlowPrinter {
   int signal;
 };
 
-// Runs the built filter with an explicit argument list: args[0] becomes
-// argv[0]. Standard input is stdin_path, or /dev/null when it is empty.
-// Without a printer the printer data is read as fast as it comes.
+// Runs the built filter (or another program of the print path, `binary`)
+// with an explicit argument list: args[0] becomes argv[0]. Standard input is
+// stdin_path, or /dev/null when it is empty. Without a printer the printer
+// data is read as fast as it comes.
 Result RunFilterArgs(const std::vector<std::string> &args,
                      const std::string &ppd, const std::string &stdin_path,
-                     const SlowPrinter *printer = nullptr);
+                     const SlowPrinter *printer = nullptr,
+                     const char *binary = INKBANDS_BINARY);
 
 // Bytes from hex text such as "1b 40 0c"; spaces, newlines, '|' and ','
 // are ignored, and "00*27" stands for 27 bytes 00.

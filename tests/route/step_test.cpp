@@ -1,0 +1,143 @@
+// rastertoinkbands, the step between the rasterizer and the filter: which
+// pages it marks six-ink, that it changes nothing else, and that the filter
+// then prints a rendered KCMY photo page as it prints the same page in KCMYcm.
+#include "harness.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+using harness::Page;
+using harness::Result;
+
+// Runs the step on a raster file with the job's options.
+Result RunStep(const std::string &ppd, const std::string &options, const std::string &input)
+{
+  return harness::RunFilterArgs({"rastertoinkbands", "1", "tester", "step test", "1", options},
+                                ppd, input, nullptr, INKBANDS_STEP_BINARY);
+}
+
+// A photo-like line: every byte differs from its neighbours.
+unsigned char Ramp(unsigned line, unsigned index)
+{
+  return (unsigned char)(line * 7 + index * 13 + 1);
+}
+
+struct MarkCase
+{
+  const char *page;     // harness::DescribePage words
+  const char *options;  // the job's options
+  bool ppd;             // with the family 7 PPD (else no PPD at all)
+  cups_cspace_t want;   // the colour space the filter gets
+};
+
+const MarkCase kMarks[] = {
+  {"space=KCMY bits=8", "ColorModel=Photo", true, CUPS_CSPACE_KCMYcm},
+  {"space=KCMY bits=8", "print-quality=5", true, CUPS_CSPACE_KCMYcm},
+  {"space=KCMY bits=8", "ColorModel=Photo", false, CUPS_CSPACE_KCMYcm},
+  {"space=KCMY bits=8", "ColorModel=CMYK", true, CUPS_CSPACE_KCMY},
+  {"space=KCMY bits=8", "", true, CUPS_CSPACE_KCMY},
+  // Pre-dithered KCMYcm would need six planes: a 1-bit KCMY page stays KCMY.
+  {"space=KCMY bits=1", "ColorModel=Photo", true, CUPS_CSPACE_KCMY},
+  {"space=K bits=8", "ColorModel=Photo", true, CUPS_CSPACE_K},
+  {"space=KCMYcm bits=8", "ColorModel=Photo", true, CUPS_CSPACE_KCMYcm},
+};
+
+TEST(RasterToInkbands, MarksOnlyEightBitKcmyPhotoPagesAndKeepsEveryPixel)
+{
+  for (const MarkCase &c : kMarks)
+  {
+    SCOPED_TRACE(std::string(c.page) + " / " + c.options + (c.ppd ? " / PPD" : " / no PPD"));
+    cups_page_header2_t header = harness::DescribePage(std::string(c.page) + " w=40 h=5").header;
+    std::vector<Page> pages = {harness::MakePage(header, Ramp), harness::MakePage(header, Ramp)};
+    Result result = RunStep(c.ppd ? INKBANDS_FAMILY7_PPD : "", c.options,
+                            harness::WriteRaster(pages));
+    ASSERT_EQ(result.status, 0);
+    std::vector<Page> got = harness::ReadRaster(harness::WriteFile(result.out, ".ras"));
+    ASSERT_EQ(got.size(), pages.size());
+    for (size_t i = 0; i < got.size(); i++)
+    {
+      EXPECT_EQ(got[i].header.cupsColorSpace, (unsigned)c.want);
+      cups_page_header2_t want = pages[i].header;
+      want.cupsColorSpace = c.want;
+      EXPECT_EQ(memcmp(&got[i].header, &want, sizeof(want)), 0) << "another field changed";
+      EXPECT_EQ(got[i].data, pages[i].data);
+    }
+  }
+}
+
+TEST(RasterToInkbands, RenderedPhotoPagePrintsAsTheSixInkPage)
+{
+  std::string ppd = harness::WritePpd(7, harness::DefaultSizes());
+  harness::TestPage kcmy =
+    harness::DescribePage("fam=7 res=1440x720 space=KCMY bits=8 weave=8/7/204 w=64 h=40");
+  // What pdftoraster renders for KCMYcm: the same four planes a line.
+  harness::TestPage six = kcmy;
+  six.header.cupsColorSpace = CUPS_CSPACE_KCMYcm;
+
+  Result marked = RunStep(ppd, "ColorModel=Photo",
+                          harness::WriteRaster({harness::MakePage(kcmy.header, Ramp)}));
+  ASSERT_EQ(marked.status, 0);
+  Result printed = harness::RunFilter(ppd, harness::WriteFile(marked.out, ".ras"));
+  Result want = harness::RunFilter(ppd, harness::WriteRaster({harness::MakePage(six.header, Ramp)}));
+  ASSERT_EQ(want.status, 0);
+  EXPECT_EQ(printed.status, 0);
+  EXPECT_EQ(harness::DiffStreams(want.out, printed.out), "");
+}
+
+// What reaches the filter when the rasterizer's output is not a whole job:
+// the filter sees the same fault and reports it in the user's terms.
+struct FaultCase
+{
+  const char *name;
+  int cut;               // bytes taken off the end of a two-page stream (0: none)
+  const char *appended;  // bytes added after it
+  const char *message;   // the filter's last line (none: it printed every page)
+};
+
+const FaultCase kFaults[] = {
+  {"whole", 0, "", nullptr},
+  {"cut in a page", 100, "", "ERROR: The print data ended in the middle of page 2; the rest "
+                              "of the page was left blank."},
+  {"damaged third header", 0, "RaS3 not a header",
+   "ERROR: Page 3: the page header is damaged, cut short or describes no lines; the job was "
+   "stopped there."},
+};
+
+TEST(RasterToInkbands, PassesFaultsOnToTheFilter)
+{
+  std::string ppd = harness::WritePpd(7, harness::DefaultSizes());
+  harness::TestPage page = harness::DescribePage("fam=7 space=KCMY bits=8 w=16 h=4");
+  std::string path = harness::WriteRaster({harness::MakePage(page.header, Ramp),
+                                          harness::MakePage(page.header, Ramp)});
+  std::stringstream bytes;
+  bytes << std::ifstream(path, std::ios::binary).rdbuf();
+  std::string stream = bytes.str();
+  for (const FaultCase &c : kFaults)
+  {
+    SCOPED_TRACE(c.name);
+    std::string input = stream.substr(0, stream.size() - (size_t)c.cut) + c.appended;
+    Result step = RunStep(ppd, "ColorModel=Photo", harness::WriteFile(input, ".ras"));
+    EXPECT_EQ(step.status, 0);
+    Result printed = harness::RunFilter(ppd, harness::WriteFile(step.out, ".ras"));
+    ASSERT_FALSE(printed.err.empty());
+    if (c.message)
+      EXPECT_EQ(printed.err.back(), c.message);
+    else
+      EXPECT_EQ(printed.status, 0) << printed.err.back();
+  }
+
+  // Input that is not raster reaches the filter as it came; none, as none.
+  Result text = RunStep(ppd, "", harness::WriteFile("%!PS-Adobe-3.0\n", ".ps"));
+  EXPECT_EQ(text.status, 0);
+  EXPECT_EQ(text.out, "%!PS-Adobe-3.0\n");
+  Result empty = RunStep(ppd, "", harness::WriteFile("", ".ras"));
+  EXPECT_EQ(empty.status, 0);
+  EXPECT_EQ(empty.out, "");
+}
+
+}  // namespace
