@@ -100,9 +100,11 @@ bool MakePageHeader(const Model &model, const JobSettings &settings,
 }
 
 // Separates one line of 8-bit sGray or sRGB into the filter's ink planes, one
-// after the other: black is what the three colours share, taken out of each
-// (full grey-component replacement, as CUPS's rasterizers do with no colour
-// profile), and a grey page's black is the luminance inverted.
+// after the other, the way CUPS's own rasterizers (pdftoraster, the image
+// filters) do with no colour profile: grey is 255 less the luminance; the
+// colours' common part becomes black in full only for greys, and less the
+// more saturated the colour (black = min^3 / max^2), so that bright colours
+// are printed with colour inks alone.
 void SeparateLine(const cups_page_header2_t &in, const unsigned char *line,
                   const cups_page_header2_t &out, unsigned char *planes)
 {
@@ -113,22 +115,26 @@ void SeparateLine(const cups_page_header2_t &in, const unsigned char *line,
   memset(planes, 0, (size_t)width * LinePlanes(out));
   for (unsigned x = 0; x < count; x++, line += step)
   {
-    unsigned c, m, y;
+    unsigned r, g, b;
     if (step >= 3)
     {
-      c = 255u - line[0];
-      m = 255u - line[1];
-      y = 255u - line[2];
+      r = line[0];
+      g = line[1];
+      b = line[2];
     }
     else
-      c = m = y = additive ? 255u - line[0] : line[0];
+      r = g = b = additive ? line[0] : 255u - line[0];
     if (LinePlanes(out) == 1)
     {
       // CUPS's luminance weights: 31 % red, 61 % green, 8 % blue.
-      planes[x] = (unsigned char)(step >= 3 ? (c * 31 + m * 61 + y * 8) / 100 : c);
+      planes[x] = (unsigned char)(255u - (r * 31 + g * 61 + b * 8) / 100);
       continue;
     }
+    unsigned c = 255u - r, m = 255u - g, y = 255u - b;
     unsigned k = std::min(c, std::min(m, y));
+    unsigned most = std::max(c, std::max(m, y));
+    if (most > k)
+      k = k * k * k / (most * most);
     planes[x] = (unsigned char)k;
     planes[width + x] = (unsigned char)(c - k);
     planes[2 * width + x] = (unsigned char)(m - k);
