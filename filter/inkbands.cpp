@@ -91,6 +91,15 @@ static const int Series10000_1440x720[] = {0, 212, 426, 638, 0, 212, 426, 638,
 // light cyan, light magenta).
 static const int ctable[kMaxPlanes] = {0x00, 0x02, 0x01, 0x04, 0x12, 0x11, 0x00};
 
+// The MS command's codes for standard paper lengths (in points); other
+// sizes go as a custom size in 1/360 inch.
+static const struct { unsigned length; unsigned char code[2]; } kPaperCodes[] = {
+  {516, {0x04, 0x01}},  {595, {0x03, 0x01}},  {612, {0x08, 0x01}},
+  {729, {0x04, 0x00}},  {792, {0x08, 0x00}},  {842, {0x03, 0x00}},
+  {1004, {0x0A, 0x00}}, {1032, {0x02, 0x00}}, {1191, {0x01, 0x00}},
+  {1224, {0x2D, 0x00}}, {1369, {0x20, 0x00}},
+};
+
 // Largest memory a page may ask for: a 44 inch roll at 2880 dpi in six
 // inks fits with room to spare; anything above is a broken header.
 static const uint64_t kMaxPageMemory = 1024ull * 1024 * 1024;
@@ -348,7 +357,7 @@ static void PageParameters(ppd_file_t *ppd, const page_header_t *header)
   BitPlanes = PageBitPlanes(ppd, header);
   PageWeave(header);
   PrinterPlanes = PagePlanes(header);
-  PrinterLength = (int)(header->PageSize[1] * header->HWResolution[1] / 72);
+  PrinterLength = (int)((uint64_t)header->PageSize[1] * header->HWResolution[1] / 72);
   PrinterTop = PageTop(ppd, header);
   OutputFeed = 0;
   HorizontalDpi = (int)header->HWResolution[0];
@@ -488,6 +497,72 @@ static const char *CheckPage(ppd_file_t *ppd, const page_header_t *header,
     return text;
   }
 
+  // The unit commands count in whole fractions of an inch: a resolution
+  // they cannot express would space the dots wrongly (a unit of 0, or
+  // 1440 dpi dots 1/1800 inch apart on an ESC . printer).
+  unsigned page_base = model <= 5 ? 3600 : xdpi == 2880 ? 2880 : 1440;
+  unsigned unit = 0;  // the unit that cannot space the dots
+  if (page_base % ydpi || page_base / ydpi > 255 ||
+      (model > 5 && (page_base % xdpi || page_base / xdpi > 255)))
+    unit = page_base;
+  else if (base && (base % ydpi || base % xdpi))
+    unit = base;
+  else if (!escape_i && ((unsigned)DotColStep * 3600 % xdpi || (unsigned)rowstep * 3600 % ydpi))
+    unit = 3600;
+  if (unit)
+  {
+    snprintf(text, size, "%ux%u dpi in %d interleave columns cannot be expressed in "
+             "the printer's units of 1/%u inch.", xdpi, ydpi, DotColStep, unit);
+    return text;
+  }
+  if (!escape_i && BitPlanes > 1)
+  {
+    snprintf(text, size, "family %d prints 1-bit dots only; 2-bit dots "
+             "(cupsCompression %u) cannot be sent to it.", model,
+             header->cupsCompression);
+    return text;
+  }
+  if (model == 9 && PrinterPlanes == 6)
+  {
+    snprintf(text, size, "family 9 printers have no light inks; six-ink pages "
+             "cannot be printed on them.");
+    return text;
+  }
+
+  // The page set-up commands carry the page length and the top margin in
+  // 16 bits (32 on family 10000 and in the paper size command).
+  uint64_t length = (uint64_t)header->PageSize[1] * ydpi / 72;
+  uint64_t width_rows = (uint64_t)header->PageSize[0] * ydpi / 72;
+  uint64_t bottom = (uint64_t)(unsigned)PrinterTop + header->cupsHeight;
+  if (PrinterTop > 65535)
+  {
+    snprintf(text, size, "a top margin of %d rows at %u dpi (from the PPD's page "
+             "sizes) is more than the printer's commands carry (65535).",
+             PrinterTop, ydpi);
+    return text;
+  }
+  uint64_t most = model == 10000 ? UINT32_MAX : 65535;
+  bool coded = false;
+  for (const auto &paper : kPaperCodes)
+    coded = coded || paper.length == header->PageSize[1];
+  // The MS command's custom size counts 1/360 inch in 16 bits.
+  if ((model == 5000 || model == 5500) && !coded &&
+      ((uint64_t)header->PageSize[0] * 5 > 65535 || (uint64_t)header->PageSize[1] * 5 > 65535))
+  {
+    snprintf(text, size, "a custom page of %u x %u points is more than the printer's "
+             "paper size command carries (13107 points).", header->PageSize[0],
+             header->PageSize[1]);
+    return text;
+  }
+  if ((model == 10000 ? bottom : length) > most || length > UINT32_MAX ||
+      width_rows > UINT32_MAX)
+  {
+    snprintf(text, size, "a page of %u x %u points at %u dpi is more than the "
+             "printer's page commands carry (%llu rows).", header->PageSize[0],
+             header->PageSize[1], ydpi, (unsigned long long)most);
+    return text;
+  }
+
   // Memory the page needs, refused before anything is allocated.
   uint64_t memory = 0;
   if (header->cupsBitsPerColor > 1)
@@ -563,13 +638,7 @@ static void DumpHeader(const page_header_t *header)
 // custom size in 1/360 inch.
 static void WritePaperSize(const page_header_t *header)
 {
-  static const struct { unsigned length; unsigned char code[2]; } sizes[] = {
-    {516, {0x04, 0x01}},  {595, {0x03, 0x01}},  {612, {0x08, 0x01}},
-    {729, {0x04, 0x00}},  {792, {0x08, 0x00}},  {842, {0x03, 0x00}},
-    {1004, {0x0A, 0x00}}, {1032, {0x02, 0x00}}, {1191, {0x01, 0x00}},
-    {1224, {0x2D, 0x00}}, {1369, {0x20, 0x00}},
-  };
-  for (const auto &size : sizes)
+  for (const auto &size : kPaperCodes)
   {
     if (header->PageSize[1] == size.length)
     {
@@ -683,8 +752,8 @@ static void WritePageStart(ppd_file_t *ppd, const page_header_t *header)
       (ppd->num_sizes > 0 && ppd->sizes[0].bottom < 36.0f))
   {
     putbytes("\033(S\010\000", 5);
-    put32(header->PageSize[0] * ydpi / 72);
-    put32(header->PageSize[1] * ydpi / 72);
+    put32((unsigned)((uint64_t)header->PageSize[0] * ydpi / 72));
+    put32((unsigned)((uint64_t)header->PageSize[1] * ydpi / 72));
   }
   else
   {

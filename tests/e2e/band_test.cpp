@@ -220,16 +220,17 @@ TEST(WovenBands, ColumnOffsetIsOneDotOfThePage) {
 // whose resolution sets none.
 TEST(DotSize, Family5000SendsItWithEveryRowAndKeepsItAcrossPages) {
   harness::TestPage first = harness::DescribePage("fam=5000 res=720x720 media=Plain space=K bits=1 w=8 h=1");
-  harness::TestPage second = harness::DescribePage("fam=5000 res=2880x720 space=K bits=1 w=8 h=1");
+  harness::TestPage second =
+      harness::DescribePage("fam=5000 res=2880x720 space=K bits=1 w=8 h=1 weave=4/0/401");
   auto ink = [](unsigned, unsigned) { return (unsigned char)0xA5; };
   std::string raster = harness::WriteRaster(
       {harness::MakePage(first.header, ink), harness::MakePage(second.header, ink)});
   harness::Result got = harness::RunFilter(harness::WritePpd(5000, first.sizes), raster);
   ASSERT_EQ(got.status, 0);
   // Plain paper at 720 dpi is code 1; 2880 dpi keeps it. ESC . at 720 dpi
-  // has units 5 x 5, at 2880 dpi 5 x 1.
+  // has units 5 x 5, and so has 2880 dpi in four interleave columns.
   std::string row720 = Hex("0d 1b 28 65 02 00 00 01 1b 2e 00 05 05 01 08 00 a5 0c");
-  std::string row2880 = Hex("0d 1b 28 65 02 00 00 01 1b 2e 00 05 01 01 08 00 a5 0c");
+  std::string row2880 = Hex("0d 1b 28 65 02 00 00 01 1b 2e 00 05 05 01 08 00 a5 0c 1b 40");
   size_t at = got.out.find(row720);
   ASSERT_NE(at, std::string::npos) << harness::ToHex(got.out);
   EXPECT_NE(got.out.find(row2880, at + row720.size()), std::string::npos) << harness::ToHex(got.out);

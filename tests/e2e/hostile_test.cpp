@@ -360,6 +360,43 @@ TEST(Hostile, PagesThatCannotPrintRightAreRefused) {
        "ERROR: Page 1: unsupported resolution 720x11520 dpi."},
       {"no pixels", "w=0", [](cups_page_header2_t &h) { h.cupsBytesPerLine = 2; },
        "ERROR: Page 1: the page is 0 pixels wide."},
+      // Set-up values beyond the fields of the page commands.
+      {"a page longer than 65535 rows", "fam=7 size=612x7000", nullptr,
+       "ERROR: Page 1: a page of 612 x 7000 points at 720 dpi is more than the printer's page "
+       "commands carry (65535 rows)."},
+      {"a 200-inch roll page at 360 dpi", "fam=9000 res=360x360 size=612x14400", nullptr,
+       "ERROR: Page 1: a page of 612 x 14400 points at 360 dpi is more than the printer's page "
+       "commands carry (65535 rows)."},
+      {"a page beyond 32 bits of rows", "fam=10000 size=612x4000000000", nullptr,
+       "ERROR: Page 1: a page of 612 x 4000000000 points at 720 dpi is more than the printer's "
+       "page commands carry (4294967295 rows)."},
+      {"a top margin beyond 65535 rows", "ppd=deep", nullptr,
+       "ERROR: Page 1: a top margin of 999992165 rows at 720 dpi (from the PPD's page sizes) is "
+       "more than the printer's commands carry (65535)."},
+      {"a custom size beyond the MS command", "fam=5000 size=14000x200", nullptr,
+       "ERROR: Page 1: a custom page of 14000 x 200 points is more than the printer's paper size "
+       "command carries (13107 points)."},
+      {"5760 dpi in 1/1440 inch", "fam=8 res=5760x720", nullptr,
+       "ERROR: Page 1: 5760x720 dpi in 1 interleave columns cannot be expressed in the printer's "
+       "units of 1/1440 inch."},
+      {"2880 dpi rows in 1/1440 inch", "fam=7 res=1440x2880", nullptr,
+       "ERROR: Page 1: 1440x2880 dpi in 1 interleave columns cannot be expressed in the printer's "
+       "units of 1/1440 inch."},
+      {"300 dpi in 1/1440 inch", "fam=7 res=300x720", nullptr,
+       "ERROR: Page 1: 300x720 dpi in 1 interleave columns cannot be expressed in the printer's "
+       "units of 1/1440 inch."},
+      {"1440 dpi in one column on ESC .", "fam=4 res=1440x720", nullptr,
+       "ERROR: Page 1: 1440x720 dpi in 1 interleave columns cannot be expressed in the printer's "
+       "units of 1/3600 inch."},
+      {"1440 dpi woven in one column on ESC .", "fam=5000 res=1440x720 weave=8/0/1", nullptr,
+       "ERROR: Page 1: 1440x720 dpi in 1 interleave columns cannot be expressed in the printer's "
+       "units of 1/3600 inch."},
+      {"2-bit dots on ESC .", "fam=5 space=KCMY bits=8 comp=2", nullptr,
+       "ERROR: Page 1: family 5 prints 1-bit dots only; 2-bit dots (cupsCompression 2) cannot be "
+       "sent to it."},
+      {"six inks on family 9", "fam=9 space=KCMYcm bits=8 weave=96/0/8", nullptr,
+       "ERROR: Page 1: family 9 printers have no light inks; six-ink pages cannot be printed on "
+       "them."},
   };
   for (const Case &c : kCases) {
     SCOPED_TRACE(c.what);
@@ -369,8 +406,22 @@ TEST(Hostile, PagesThatCannotPrintRightAreRefused) {
     Outcome got = Print(harness::WritePpd(page.family, page.sizes), harness::WriteRaster({ink}));
     EXPECT_EQ(1, got.status);
     EXPECT_EQ(std::vector<std::string>{c.error}, got.err);
-    EXPECT_EQ(harness::ToHex(harness::Hex(expect::kJobStartEjl + expect::kJobEndReset)),
-              harness::ToHex(got.out));
+    std::string frame = page.family < 5000 ? expect::kJobStartEjl + expect::kJobEndReset
+                                           : expect::kJobEndRemote;
+    EXPECT_EQ(harness::ToHex(harness::Hex(frame)), harness::ToHex(got.out));
+  }
+
+  // 1440 dpi on the ESC . printers prints in two interleave columns, each
+  // 1/720 inch wide (units of 5/3600 inch), the second moved 1/1440 inch.
+  for (int family : {4, 5, 5000}) {
+    harness::TestPage page = harness::DescribePage("fam=" + std::to_string(family) +
+                                                   " res=1440x720 space=K bits=8 h=8 weave=8/0/202");
+    Outcome got = Print(harness::WritePpd(family, page.sizes),
+                        harness::WriteRaster({harness::MakePage(page.header, [](unsigned, unsigned) {
+                          return (unsigned char)0x5a;
+                        })}));
+    EXPECT_EQ(0, got.status) << family;
+    EXPECT_NE(got.out.find(harness::Hex("1b 2e 00 0a 05")), std::string::npos) << family;
   }
 }
 

@@ -210,11 +210,11 @@ std::string WriteFile(const std::string &bytes, const std::string &suffix) {
   return path;
 }
 
-std::string WriteRaster(const std::vector<Page> &pages) {
+std::string WriteRaster(const std::vector<Page> &pages, cups_mode_t mode) {
   std::string path = TempPath("ras");
   int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   if (fd < 0) Fatal("cannot write %s: %s", path.c_str(), strerror(errno));
-  cups_raster_t *raster = cupsRasterOpen(fd, CUPS_RASTER_WRITE);
+  cups_raster_t *raster = cupsRasterOpen(fd, mode);
   if (!raster) Fatal("cupsRasterOpen failed for %s", path.c_str());
   for (const Page &page : pages) {
     cups_page_header2_t header = page.header;
@@ -381,6 +381,7 @@ TestPage DescribePage(const std::string &words) {
       else if (value == "none") page.sizes = {};
       else if (value == "tall") page.sizes = {a4, {"Letter", 612, 792, 18, 36, 594, 800}};
       else if (value == "three") page.sizes = {a4, {"Legal", 612, 1008, 18, 36, 594, 990}, letter};
+      else if (value == "deep") page.sizes = {a4, {"Letter", 612, 99999999.0f, 18, 36, 594, 783.5}};
       else Fatal("unknown PPD sizes \"%s\"", value.c_str());
     } else if (key != "w" && key != "h" && key != "bits" && key != "res" && key != "space") {
       Fatal("unknown page setting \"%s\"", key.c_str());

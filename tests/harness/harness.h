@@ -41,8 +41,9 @@ Page MakePage(const cups_page_header2_t &header,
 Page BlankPage(const cups_page_header2_t &header);
 
 // Writes the pages as a CUPS raster stream with cupsRasterWriteHeader2 and
-// cupsRasterWritePixels to a new file; returns its path.
-std::string WriteRaster(const std::vector<Page> &pages);
+// cupsRasterWritePixels to a new file (uncompressed, or as mode says);
+// returns its path.
+std::string WriteRaster(const std::vector<Page> &pages, cups_mode_t mode = CUPS_RASTER_WRITE);
 
 // Reads a raster stream back with cupsRasterReadHeader2 and
 // cupsRasterReadPixels (for checking the harness itself).
@@ -87,6 +88,7 @@ std::string WritePpd(int model, const std::vector<PpdSize> &sizes);
 //   none      no sizes
 //   tall      A4, Letter whose imageable top (800) lies above its length
 //   three     A4, Legal (top margin 18), Letter
+//   deep      A4, Letter declared 99999999 points long
 struct TestPage {
   int family;
   cups_page_header2_t header;
