@@ -59,8 +59,10 @@ std::string IppName(const ModelChoice *table, size_t count, const char *ppd)
   return name;
 }
 
-// Reads the resolutions a model prints, keeping the draft, normal and high
-// ones and, while there is room, the finest of the others.
+// Reads the resolutions a model prints: draft, normal and high quality are
+// 360, 720 and 1440 x 720 dpi where the model has them, and its finest other
+// resolution fills the fourth place. PAPPL gives draft the first one and high
+// the last, so the others go between.
 void ReadResolutions(ppd_file_t *ppd, Model *model)
 {
   ppd_option_t *option = ppdFindOption(ppd, "Resolution");
@@ -77,30 +79,35 @@ void ReadResolutions(ppd_file_t *ppd, Model *model)
     if (n >= 1 && x > 0 && y > 0)
       all.push_back({x, y, name});
   }
-  std::vector<ModelResolution> kept;
+  std::vector<ModelResolution> quality, others;
   for (const auto &q : kQualityResolutions)
     for (const auto &r : all)
       if (r.x == q[0] && r.y == q[1])
-        kept.push_back(r);
+        quality.push_back(r);
   std::sort(all.begin(), all.end(), [](const ModelResolution &a, const ModelResolution &b) {
     return a.x * a.y > b.x * b.y;
   });
   for (const auto &r : all)
   {
-    if (kept.size() >= PAPPL_MAX_RESOLUTION)
-      break;
     bool have = false;
-    for (const auto &k : kept)
+    for (const auto &k : quality)
       have = have || (k.x == r.x && k.y == r.y);
-    if (!have)
-      kept.push_back(r);
+    if (!have && quality.size() + others.size() < PAPPL_MAX_RESOLUTION)
+      others.push_back(r);
   }
-  std::sort(kept.begin(), kept.end(), [](const ModelResolution &a, const ModelResolution &b) {
+  std::sort(others.begin(), others.end(), [](const ModelResolution &a, const ModelResolution &b) {
     return a.x * a.y < b.x * b.y;
   });
+  // Draft first, high last, the rest in between.
+  std::vector<ModelResolution> kept;
+  if (!quality.empty())
+    kept.push_back(quality.front());
+  kept.insert(kept.end(), others.begin(), others.end());
+  if (quality.size() > 1)
+    kept.insert(kept.end(), quality.begin() + 1, quality.end());
   model->resolutions = kept;
   for (size_t i = 0; i < kept.size(); i++)
-    if (kept[i].ppd == option->defchoice || (kept[i].x == 720 && kept[i].y == 720))
+    if (kept[i].x == 720 && kept[i].y == 720)
       model->default_resolution = (int)i;
   for (size_t i = 0; i < kept.size(); i++)
     if (kept[i].ppd == option->defchoice)

@@ -38,7 +38,7 @@ std::string Keywords(const std::vector<ModelChoice> &choices)
 struct ModelCase
 {
   const char *ppd;
-  std::string resolutions;  // lowest first; the default is 720 x 720
+  std::string resolutions;  // draft first, high last; the default is 720 x 720
   std::string sources;
   bool photo, variable_dots, cutter;
 };
@@ -46,9 +46,9 @@ struct ModelCase
 const ModelCase kModels[] = {
   {"fam1", "360x360 720x720 ", "main ", false, false, false},
   {"fam2", "360x360 360x720 720x720 ", "main ", false, false, false},
-  {"fam6", "360x360 720x720 1440x720 2880x720 ", "main main-roll ", true, false, false},
+  {"fam6", "360x360 2880x720 720x720 1440x720 ", "main main-roll ", true, false, false},
   {"fam7", "360x360 720x720 1440x720 ", "main main-roll ", true, true, false},
-  {"fam11", "360x360 720x720 1440x720 2880x1440 ", "main ", false, true, false},
+  {"fam11", "360x360 2880x1440 720x720 1440x720 ", "main ", false, true, false},
   {"fam5000", "360x360 720x720 1440x720 ", "tray-1 manual main-roll ", true, false, false},
   {"fam9000", "360x360 720x720 1440x720 ", "main-roll manual ", true, false, true},
 };
