@@ -36,6 +36,10 @@ const char kMagic[] = "#CUPS-COMMAND";
 const double kAnswerSeconds = 4.0;
 const size_t kAnswerBytes = 1024;
 const int kBackChannel = 3;
+// The backend may first look the printer up and connect to it; the answer
+// is waited for once the query has reached the printer, or after this long.
+const double kDeliverySeconds = 30.0;
+const int kSideChannel = 4;
 
 // The words of a command file, one command a line.
 struct CommandLine
@@ -139,6 +143,22 @@ double Now()
   return now.tv_sec + now.tv_nsec / 1e9;
 }
 
+// Wait until the backend has handed everything sent so far to the printer,
+// so that the time allowed for the answer starts when the question arrives.
+void WaitForDelivery()
+{
+  // Outside CUPS (or with a backend of no side channel) there is no one to ask.
+  if (fcntl(kSideChannel, F_GETFD) < 0)
+    return;
+  char data[1];
+  int length = 0;
+  cups_sc_status_t status =
+    cupsSideChannelDoRequest(CUPS_SC_CMD_DRAIN_OUTPUT, data, &length, kDeliverySeconds);
+  if (status != CUPS_SC_STATUS_OK)
+    fprintf(stderr, "DEBUG: The backend did not confirm delivery of the query (status %d).\n",
+            (int)status);
+}
+
 // Wait for the printer's ink-level answer on the back channel; the levels
 // and their count, 0 when what came is no complete answer, -1 when nothing
 // came in time.
@@ -185,23 +205,15 @@ int ReadLevels(int *levels)
   return 0;
 }
 
-// Append a comma-separated list to an ATTR line, quoting each value.
+// Append a comma-separated list to an ATTR line; CUPS reads a list with
+// spaces in it (the light inks' names) only when the whole list is quoted.
 void AppendValues(std::string &line, const char *name, const std::vector<std::string> &values)
 {
-  line += ' ';
-  line += name;
-  line += '=';
+  std::string list;
   for (size_t i = 0; i < values.size(); i++)
-  {
-    if (i)
-      line += ',';
-    bool quote = values[i].find(' ') != std::string::npos;
-    if (quote)
-      line += '"';
-    line += values[i];
-    if (quote)
-      line += '"';
-  }
+    list += (i ? "," : "") + values[i];
+  bool quote = list.find(' ') != std::string::npos;
+  line += std::string(" ") + name + "=" + (quote ? "\"" + list + "\"" : list);
 }
 
 // Tell CUPS the printer's inks and their levels; when the answer gave none
@@ -321,6 +333,7 @@ int main(int argc, char *argv[])
       return 1;
     if (which == CARE_REPORT_LEVELS)
     {
+      WaitForDelivery();
       int levels[CARE_INKS_MAX];
       int count = ReadLevels(levels);
       ReportMarkers(family, count, levels,

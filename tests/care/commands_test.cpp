@@ -31,7 +31,7 @@ const std::string kFourMarkers =
     "marker-types=ink-cartridge,ink-cartridge,ink-cartridge,ink-cartridge marker-levels=";
 const std::string kSixMarkers =
     "ATTR: marker-colors=#000000,#00ffff,#ff00ff,#ffff00,#80ffff,#ff80ff "
-    "marker-names=Black,Cyan,Magenta,Yellow,\"Light Cyan\",\"Light Magenta\" "
+    "marker-names=\"Black,Cyan,Magenta,Yellow,Light Cyan,Light Magenta\" "
     "marker-types=ink-cartridge,ink-cartridge,ink-cartridge,ink-cartridge,ink-cartridge,"
     "ink-cartridge marker-levels=";
 
@@ -44,18 +44,25 @@ harness::Result RunCommands(int family, const std::string &file, bool as_argumen
                             Printer printer = Printer::None, const std::string &answer = "") {
   std::string ppd = harness::WritePpd(family, harness::DefaultSizes());
   std::string path = harness::WriteFile(file, ".cmd");
-  int saved = dup(3), channel[2] = {-1, -1};
+  // The printer's end of the back channel stays above the descriptors the
+  // filter looks at and is not inherited; there is no side channel (4), so
+  // the filter does not wait for delivery.
+  int saved = dup(3), saved_side = dup(4), channel[2] = {-1, -1};
   if (printer != Printer::None) {
-    EXPECT_EQ(0, pipe(channel));
-    EXPECT_EQ((ssize_t)answer.size(), write(channel[1], answer.data(), answer.size()));
-    if (channel[0] != 3) {
-      dup2(channel[0], 3);
-      close(channel[0]);
+    int ends[2];
+    EXPECT_EQ(0, pipe(ends));
+    EXPECT_EQ((ssize_t)answer.size(), write(ends[1], answer.data(), answer.size()));
+    for (int k = 0; k < 2; k++) {
+      channel[k] = fcntl(ends[k], F_DUPFD_CLOEXEC, 10);
+      close(ends[k]);
     }
+    dup2(channel[0], 3);
+    close(channel[0]);
     if (printer == Printer::Answers) close(channel[1]);
   } else {
     close(3);
   }
+  close(4);
   std::vector<std::string> args = {"inkbands-commands", "1", "tester", "care", "1", ""};
   if (as_argument) args.push_back(path);
   harness::Result result = harness::RunFilterArgs(args, ppd, as_argument ? "" : path);
@@ -64,6 +71,10 @@ harness::Result RunCommands(int family, const std::string &file, bool as_argumen
   if (saved >= 0) {
     dup2(saved, 3);
     close(saved);
+  }
+  if (saved_side >= 0) {
+    dup2(saved_side, 4);
+    close(saved_side);
   }
   return result;
 }
