@@ -217,6 +217,17 @@ PROVEN_SLOT_SKIPS = {
 OFFSET_HEAD_FAMILIES = {9, 11}
 
 
+# Where the PPDs depart from the table, and why:
+# - only the resolutions weave_settings names are offered (the others in
+#   `resolutions` have no weave for the head, or no dot-size table);
+# - desktop printers with a cutter (PM 850PT, Stylus Photo 925) get no
+#   CutMedia: families below 9000 are sent no cutter command; the Stylus
+#   Photo 900's CD tray is not offered either;
+# - seven-ink printers (the 9600 class) print with six: the filter has no
+#   light-black plane;
+# - family 6 printers get no VariableDots choice: the family prints variable
+#   dots by itself at 720 dpi and above.
+
 # --- Reading the table ----------------------------------------------------
 
 Model = collections.namedtuple(

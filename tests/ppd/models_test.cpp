@@ -22,7 +22,6 @@ namespace {
 // What the model table says about a printer's head: nozzles per colour, the
 // nozzle pitch as a fraction of an inch, and the black nozzles.
 struct Head {
-  int family = 0;
   int nozzles = 0, pitch_num = 0, pitch_den = 0, black = 0;
 };
 
@@ -41,7 +40,6 @@ std::map<std::string, Head> ReadHeads(const std::string &path) {
     for (std::string c; std::getline(cells, c, '\t');) cell.push_back(c);
     cell.resize(column.size());
     Head head;
-    head.family = std::atoi(cell[column["family"]].c_str());
     head.nozzles = std::atoi(cell[column["nozzles_per_colour"]].c_str());
     std::sscanf(cell[column["nozzle_pitch"]].c_str(), "%d/%d", &head.pitch_num, &head.pitch_den);
     head.black = std::atoi(cell[column["black_nozzles"]].c_str());
@@ -65,8 +63,8 @@ struct Case {
 int GroupRows(const Head *head, int family, const cups_page_header2_t &h) {
   if ((family != 9 && family != 11) || h.cupsRowCount <= 1) return 0;
   int step = (int)h.cupsRowStep % 100;
-  if (!head || !head->black)  // a generic PPD: the head its weave names
-    return family == 9 ? 16 * step : (int)h.cupsRowCount;
+  if (!head || !head->black)  // a generic PPD: family 9's 48 black nozzles, 11's weave
+    return family == 9 ? 48 / 3 * step : (int)h.cupsRowCount;
   return head->black / 3 * head->pitch_num * (int)h.HWResolution[1] / head->pitch_den;
 }
 
