@@ -145,7 +145,7 @@ ESC ( c 55 00 e0 10
 ESC ( V 55 00
 ESC U 00
 ESC ( i 00
-ESC ( D 40 38 78 14
+ESC ( D 40 38 78 28
 ESC ( e 00 10'
 page_start[fam7-photo]='ESC @
 ESC ( R 00 52 45 4d 4f 54 45 31
@@ -162,7 +162,7 @@ ESC ( c 55 00 e0 10
 ESC ( V 55 00
 ESC U 01
 ESC ( i 00
-ESC ( D 40 38 78 14
+ESC ( D 40 38 78 28
 ESC ( e 00 10'
 page_start[fam5-photo]='ESC @
 ESC ( R 00 52 45 4d 4f 54 45 31
@@ -187,7 +187,7 @@ REMOTE ST 00 00
 REMOTE SN 00 00 02
 REMOTE SN 00 01 01
 REMOTE PC 00 00
-REMOTE PP 00 03 01
+REMOTE PP 00 03 00
 REMOTE MT 00 00 02
 REMOTE PH 00 02
 REMOTE AC 00 01
@@ -199,8 +199,8 @@ ESC ( c 55 00 00 00 8b 10 00 00
 ESC ( V 55 00
 ESC U 02
 ESC NUL 27
-ESC ( i 00
-ESC ( D 40 38 50 14
+ESC ( i 03
+ESC ( D 40 38 14 0a
 ESC ( e 00 10'
 
 # The inks each job must print, by colour code (ESC i) or colour selection

@@ -47,27 +47,34 @@ const MarkCase kMarks[] = {
   {"space=KCMYcm bits=8", "ColorModel=Photo", true, CUPS_CSPACE_KCMYcm},
 };
 
+// Raster as Ghostscript and Poppler write it (passed on as it is), and
+// compressed as other applications may send it (rewritten).
+const cups_mode_t kModes[] = {CUPS_RASTER_WRITE, CUPS_RASTER_WRITE_COMPRESSED};
+
 TEST(RasterToInkbands, MarksOnlyEightBitKcmyPhotoPagesAndKeepsEveryPixel)
 {
-  for (const MarkCase &c : kMarks)
-  {
-    SCOPED_TRACE(std::string(c.page) + " / " + c.options + (c.ppd ? " / PPD" : " / no PPD"));
-    cups_page_header2_t header = harness::DescribePage(std::string(c.page) + " w=40 h=5").header;
-    std::vector<Page> pages = {harness::MakePage(header, Ramp), harness::MakePage(header, Ramp)};
-    Result result = RunStep(c.ppd ? INKBANDS_FAMILY7_PPD : "", c.options,
-                            harness::WriteRaster(pages));
-    ASSERT_EQ(result.status, 0);
-    std::vector<Page> got = harness::ReadRaster(harness::WriteFile(result.out, ".ras"));
-    ASSERT_EQ(got.size(), pages.size());
-    for (size_t i = 0; i < got.size(); i++)
+  for (cups_mode_t mode : kModes)
+    for (const MarkCase &c : kMarks)
     {
-      EXPECT_EQ(got[i].header.cupsColorSpace, (unsigned)c.want);
-      cups_page_header2_t want = pages[i].header;
-      want.cupsColorSpace = c.want;
-      EXPECT_EQ(memcmp(&got[i].header, &want, sizeof(want)), 0) << "another field changed";
-      EXPECT_EQ(got[i].data, pages[i].data);
+      SCOPED_TRACE(std::string(c.page) + " / " + c.options + (c.ppd ? " / PPD" : " / no PPD") +
+                   (mode == CUPS_RASTER_WRITE ? "" : " / compressed"));
+      cups_page_header2_t header =
+        harness::DescribePage(std::string(c.page) + " w=40 h=5").header;
+      std::vector<Page> pages = {harness::MakePage(header, Ramp), harness::MakePage(header, Ramp)};
+      Result result = RunStep(c.ppd ? INKBANDS_FAMILY7_PPD : "", c.options,
+                              harness::WriteRaster(pages, mode));
+      ASSERT_EQ(result.status, 0);
+      std::vector<Page> got = harness::ReadRaster(harness::WriteFile(result.out, ".ras"));
+      ASSERT_EQ(got.size(), pages.size());
+      for (size_t i = 0; i < got.size(); i++)
+      {
+        cups_page_header2_t want = pages[i].header;
+        want.cupsColorSpace = c.want;
+        EXPECT_EQ(got[i].header.cupsColorSpace, (unsigned)c.want);
+        EXPECT_EQ(memcmp(&got[i].header, &want, sizeof(want)), 0) << "another field changed";
+        EXPECT_EQ(got[i].data, pages[i].data);
+      }
     }
-  }
 }
 
 TEST(RasterToInkbands, RenderedPhotoPagePrintsAsTheSixInkPage)
@@ -90,38 +97,46 @@ TEST(RasterToInkbands, RenderedPhotoPagePrintsAsTheSixInkPage)
 }
 
 // What reaches the filter when the rasterizer's output is not a whole job:
-// the filter sees the same fault and reports it in the user's terms.
+// the filter sees the fault it would see without the step and reports it in
+// the user's terms.
 struct FaultCase
 {
   const char *name;
-  int cut;               // bytes taken off the end of a two-page stream (0: none)
+  cups_mode_t mode;      // how the two-page stream is written
+  int cut;               // bytes taken off its end (0: none)
   const char *appended;  // bytes added after it
   const char *message;   // the filter's last line (none: it printed every page)
 };
 
+const char kCutPage[] =
+  "ERROR: The print data ended in the middle of page 2; the rest of the page was left blank.";
 const FaultCase kFaults[] = {
-  {"whole", 0, "", nullptr},
-  {"cut in a page", 100, "", "ERROR: The print data ended in the middle of page 2; the rest "
-                              "of the page was left blank."},
-  {"damaged third header", 0, "RaS3 not a header",
+  {"whole", CUPS_RASTER_WRITE, 0, "", nullptr},
+  {"cut in a page", CUPS_RASTER_WRITE, 100, "", kCutPage},
+  {"damaged third header", CUPS_RASTER_WRITE, 0, "RaS3 not a header",
    "ERROR: Page 3: the page header is damaged, cut short or describes no lines; the job was "
    "stopped there."},
+  // The raster library reads compressed streams ahead: after their last
+  // page the step cannot tell a damaged header from the end of the job.
+  {"whole, compressed", CUPS_RASTER_WRITE_COMPRESSED, 0, "", nullptr},
+  {"cut in a page, compressed", CUPS_RASTER_WRITE_COMPRESSED, 30, "", kCutPage},
 };
 
 TEST(RasterToInkbands, PassesFaultsOnToTheFilter)
 {
   std::string ppd = harness::WritePpd(7, harness::DefaultSizes());
   harness::TestPage page = harness::DescribePage("fam=7 space=KCMY bits=8 w=16 h=4");
-  std::string path = harness::WriteRaster({harness::MakePage(page.header, Ramp),
-                                          harness::MakePage(page.header, Ramp)});
-  std::stringstream bytes;
-  bytes << std::ifstream(path, std::ios::binary).rdbuf();
-  std::string stream = bytes.str();
   for (const FaultCase &c : kFaults)
   {
     SCOPED_TRACE(c.name);
+    std::string path = harness::WriteRaster({harness::MakePage(page.header, Ramp),
+                                            harness::MakePage(page.header, Ramp)}, c.mode);
+    std::stringstream bytes;
+    bytes << std::ifstream(path, std::ios::binary).rdbuf();
+    std::string stream = bytes.str();
     std::string input = stream.substr(0, stream.size() - (size_t)c.cut) + c.appended;
-    Result step = RunStep(ppd, "ColorModel=Photo", harness::WriteFile(input, ".ras"));
+    std::string input_path = harness::WriteFile(input, ".ras");
+    Result step = RunStep(ppd, "ColorModel=Photo", input_path);
     EXPECT_EQ(step.status, 0);
     Result printed = harness::RunFilter(ppd, harness::WriteFile(step.out, ".ras"));
     ASSERT_FALSE(printed.err.empty());
