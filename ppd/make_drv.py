@@ -285,6 +285,11 @@ def read_table(path):
     return models
 
 
+# Resolution choices from the coarsest: vertical, then horizontal dpi.
+def by_resolution(choices):
+    return sorted(choices, key=lambda c: [int(v) for v in c[0].split("x")][::-1])
+
+
 # The head most real printers of a family have, and the resolutions they
 # print with it; None when no row of the family names its head.
 def common_head(models, family):
@@ -297,7 +302,7 @@ def common_head(models, family):
         if m.head == head:
             for res, setting in m.weave:
                 choices.setdefault(res, setting)
-    return sorted(choices.items(), key=lambda c: [int(v) for v in c[0].split("x")][::-1])
+    return by_resolution(choices.items())
 
 
 # --- Writing the driver description ---------------------------------------
@@ -406,7 +411,8 @@ def ppd_block(p):
 
     constraints = []
     if variable and NO_VARIABLE_DOTS_AT.get(family) in names:
-        constraints.append(("*Resolution " + NO_VARIABLE_DOTS_AT[family], "*Compression VariableDots"))
+        constraints.append(("*Resolution " + NO_VARIABLE_DOTS_AT[family],
+                            "*Compression VariableDots"))
     if woven and NO_PRINTER_WEAVE_AT.get(family) in names:
         constraints.append(("*Resolution " + NO_PRINTER_WEAVE_AT[family], "*Weave Printer"))
     for a, b in constraints:  # ppdc writes both directions
@@ -441,7 +447,7 @@ def ppd_block(p):
 def family_ppd(models, family):
     text, path, width, known = FAMILIES[family]
     head = common_head(models, family)
-    resolutions = head or sorted(known.items(), key=lambda c: [int(v) for v in c[0].split("x")][::-1])
+    resolutions = head or by_resolution(known.items())
     return dict(make="Generic", model_name="Generic ESC/P2 printer family %d" % family,
                 short="Generic ESC/P2 family %d" % family,
                 nick="Generic ESC/P2 printer, family %d: %s (inkbands)" % (family, text),

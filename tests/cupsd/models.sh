@@ -33,7 +33,8 @@ cupsd_start
 
 listed=$(lpinfo -l -m 2>/dev/null | grep -c '^ *make-and-model = Epson ')
 [ "$listed" = "$models" ] || fail "lpinfo -m lists $listed Epson models, $models were built"
-lpinfo -m 2>/dev/null | grep -qx 'inkbands/stylus-photo-890.ppd Epson Stylus Photo 890 (inkbands)' ||
+lpinfo -m 2>/dev/null |
+  grep -qx 'inkbands/stylus-photo-890.ppd Epson Stylus Photo 890 (inkbands)' ||
   fail "lpinfo -m does not list the Stylus Photo 890 by its name"
 
 # --- A connected printer finds its PPD ------------------------------------------
