@@ -20,6 +20,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <initializer_list>
+#include <sys/stat.h>
 #include <unistd.h>
 
 typedef cups_page_header2_t page_header_t;
@@ -1823,6 +1824,7 @@ struct RasterInput
   int fd;
   size_t bytes;       // bytes handed to libcups
   bool ended;         // the descriptor has reached its end
+  int error;          // errno of a read that failed, else 0
   size_t start, end;  // unread bytes of ahead[]
   unsigned char ahead[65536];
 };
@@ -1836,6 +1838,8 @@ static ssize_t ReadInput(RasterInput *input, unsigned char *buffer, size_t lengt
   while (got < 0 && errno == EINTR);
   if (got == 0)
     input->ended = true;
+  if (got < 0)
+    input->error = errno;
   return got;
 }
 
@@ -1940,13 +1944,30 @@ int main(int argc, char *argv[])
           stderr);
     return 1;
   }
+  // A PPD that cannot be read at all is reported by the system's reason,
+  // one that is no PPD by what is wrong and where.
+  struct stat info;
+  int ppdfd = open(ppdname, O_RDONLY);
+  int reason = ppdfd < 0 ? errno : fstat(ppdfd, &info) ? errno : S_ISDIR(info.st_mode) ? EISDIR : 0;
+  if (ppdfd >= 0)
+    close(ppdfd);
+  if (reason)
+  {
+    fprintf(stderr, "ERROR: Unable to open PPD file \"%s\" - %s.\n", ppdname,
+            strerror(reason));
+    return 1;
+  }
   ppd_file_t *ppd = JobPpd = ppdOpenFile(ppdname);
   if (!ppd)
   {
     int line = 0;
     ppd_status_t status = ppdLastError(&line);
-    fprintf(stderr, "ERROR: Unable to open PPD file \"%s\" - %s on line %d.\n",
-            ppdname, ppdErrorString(status), line);
+    if (line > 0)
+      fprintf(stderr, "ERROR: Unable to open PPD file \"%s\" - %s on line %d.\n",
+              ppdname, ppdErrorString(status), line);
+    else
+      fprintf(stderr, "ERROR: Unable to open PPD file \"%s\" - %s.\n", ppdname,
+              ppdErrorString(status));
     return 1;
   }
 
@@ -1968,6 +1989,12 @@ int main(int argc, char *argv[])
   input.fd = JobFd;
   cups_raster_t *raster = JobRaster =
     cupsRasterOpenIO(ReadRaster, &input, CUPS_RASTER_READ);
+  if (!raster && input.error)
+  {
+    fprintf(stderr, "ERROR: Unable to read raster data - %s\n", strerror(input.error));
+    CloseJob();
+    return 1;
+  }
   if (!raster && input.bytes > 0)
   {
     fputs("ERROR: Unable to read raster data.\n", stderr);
@@ -1982,8 +2009,9 @@ int main(int argc, char *argv[])
   int page = 0;
   RasterEnded = false;
   size_t before_header = 0;
+  int header_error = 0;
   while (raster && !Cancelled &&
-         (before_header = input.bytes, cupsRasterReadHeader2(raster, &header)))
+         (before_header = input.bytes, errno = 0, cupsRasterReadHeader2(raster, &header)))
   {
     page++;
 
@@ -2016,10 +2044,8 @@ int main(int argc, char *argv[])
             "the page was left blank.", page);
   }
 
-  // The raster library ends the page loop both at the end of the data and
-  // at a page header it refuses (no lines, a depth or line size it cannot
-  // read, a header cut short): the latter must not pass for a finished job
-  // with its last pages silently missing.
+  header_error = errno;
+
   if (Cancelled)
   {
     Shutdown(ppd);
@@ -2036,6 +2062,12 @@ int main(int argc, char *argv[])
     return 0;
   }
 
+  // The raster library ends the page loop both at the end of the data and
+  // at a page header it refuses (no lines, a depth or line size it cannot
+  // read, a header cut short, a line buffer it cannot have): the latter
+  // must not pass for a finished job with its last pages silently missing.
+  if (raster && header_error == ENOMEM)
+    Fatal(ppd, "Unable to allocate memory for reading page %d.", page + 1);
   bool at_end = input.ended && input.start == input.end;
   if (raster && (!at_end || input.bytes > before_header))
     Fatal(ppd, "Page %d: the page header is damaged, cut short or describes no "

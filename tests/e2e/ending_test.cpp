@@ -240,4 +240,42 @@ TEST(Ending, StreamCutAnywhereIsReported) {
   }
 }
 
+// Jobs that cannot start say why: the system's reason for a PPD or raster
+// input that cannot be read, the parser's for a file that is no PPD (with
+// its line where there is one).
+TEST(Ending, MessagesNameTheCause) {
+  harness::TestPage page = harness::DescribePage("h=1");
+  std::string ppd = harness::WritePpd(4, page.sizes);
+  std::string dir = harness::TempPath("dir");
+  mkdir(dir.c_str(), 0755);
+  struct Case {
+    const char *what;
+    std::string ppd, raster, stdin_path;
+    std::string error;
+  };
+  const Case kCases[] = {
+      {"a PPD that is not there", dir + "/none.ppd", "", "",
+       "ERROR: Unable to open PPD file \"" + dir + "/none.ppd\" - No such file or directory."},
+      {"a directory for the PPD", dir, "", "",
+       "ERROR: Unable to open PPD file \"" + dir + "\" - Is a directory."},
+      {"an empty PPD", harness::WriteFile("", "ppd"), "", "", "ERROR: Unable to open PPD file"},
+      {"a PPD of text", harness::WriteFile("hello\n", "ppd"), "", "",
+       "ERROR: Unable to open PPD file"},
+      {"a directory for the raster", ppd, dir, "",
+       "ERROR: Unable to read raster data - Is a directory"},
+      {"a closed standard input", ppd, "", harness::kClosedInput,
+       "ERROR: Unable to read raster data - Bad file descriptor"},
+  };
+  for (const Case &c : kCases) {
+    SCOPED_TRACE(c.what);
+    harness::Result got = harness::RunFilter(c.ppd, c.raster, c.stdin_path);
+    EXPECT_EQ(1, got.status);
+    EXPECT_EQ("", harness::ToHex(got.out));
+    ASSERT_EQ(1u, got.err.size());
+    EXPECT_EQ(0u, got.err[0].rfind(c.error, 0)) << got.err[0];
+    EXPECT_EQ(std::string::npos, got.err[0].find("line 0")) << got.err[0];
+  }
+  rmdir(dir.c_str());
+}
+
 }  // namespace

@@ -594,6 +594,17 @@ TEST(Hostile, JobCutBetweenPagesIsNotTakenForAShortJob) {
   }
 }
 
+// A compressed page whose line the raster library cannot get memory for
+// is reported as such, not as a damaged header.
+TEST(Hostile, LineBufferThatCannotBeHadIsReported) {
+  harness::TestPage page = harness::DescribePage("fam=7 bits=8 h=2");
+  page.header.cupsWidth = page.header.cupsBytesPerLine = 1500000000u;
+  Outcome got = Print(harness::WritePpd(7, page.sizes), WriteCompressedRaster({{page.header, {}}}));
+  EXPECT_EQ(1, got.status);
+  EXPECT_EQ(std::vector<std::string>{"ERROR: Unable to allocate memory for reading page 1."},
+            got.err);
+}
+
 // A header that promises four billion lines and delivers two ends at once.
 TEST(Hostile, EndlessPageEndsWithItsData) {
   harness::TestPage page = harness::DescribePage("fam=4 bits=1 w=80 h=2");

@@ -406,7 +406,7 @@ Result RunFilterArgs(const std::vector<std::string> &args,
   if (!ppd.empty()) envp.push_back(const_cast<char *>(ppd_entry.c_str()));
   envp.push_back(nullptr);
 
-  std::string input = stdin_path.empty() ? "/dev/null" : stdin_path;
+  std::string input = stdin_path.empty() || stdin_path == kClosedInput ? "/dev/null" : stdin_path;
   int in = open(input.c_str(), O_RDONLY);
   if (in < 0) Fatal("cannot open %s: %s", input.c_str(), strerror(errno));
   int out[2], err[2];
@@ -421,6 +421,7 @@ Result RunFilterArgs(const std::vector<std::string> &args,
     dup2(out[1], 1);
     dup2(err[1], 2);
     close(in);
+    if (stdin_path == kClosedInput) close(0);
     close(out[0]);
     close(out[1]);
     close(err[0]);

@@ -119,6 +119,9 @@ struct SlowPrinter {
   int signal;
 };
 
+// A standard input path that stands for a closed standard input.
+inline const std::string kClosedInput = "(closed)";
+
 // Runs the built filter (or another program of the print path, `binary`)
 // with an explicit argument list: args[0] becomes argv[0]. Standard input is
 // stdin_path, or /dev/null when it is empty. Without a printer the printer
