@@ -3,10 +3,13 @@
 #include "app.h"
 #include "care.h"
 
-#include <unistd.h>
-
+#include <condition_variable>
 #include <cstring>
+#include <ctime>
+#include <map>
+#include <mutex>
 #include <string>
+#include <thread>
 
 const char *const kCareFormat = "application/vnd.inkbands-care";
 
@@ -15,7 +18,20 @@ namespace
 
 // A care job's document: this line, then the command word.
 const char kCareMagic[] = "INKBANDS-CARE ";
-const int kAnswerTries = 20;  // reads of the ink-level answer, 50 ms apart
+const int kAnswerReads = 4;          // reads of the ink-level answer, each up to 10 s
+const time_t kAskAgain = 60;         // seconds between ink-level questions
+const time_t kAskSilentAgain = 1800; // and after a question went unanswered
+
+// The ink-level question of each printer: whether it is being asked, and when
+// it may be asked again.
+struct InkQuery
+{
+  bool running = false;
+  time_t next = 0;
+};
+std::mutex QueryLock;
+std::condition_variable QueryDone;
+std::map<pappl_printer_t *, InkQuery> Queries;
 
 // The IPP colours of the care library's ink names.
 const struct
@@ -127,12 +143,15 @@ void AddCarePages(pappl_printer_t *printer, void *)
   papplPrinterAddLink(printer, "Printer Care", path, PAPPL_LOPTIONS_STATUS);
 }
 
-// Forgets a deleted printer's care page.
+// Forgets a deleted printer's care page, once its ink-level question is over.
 void RemoveCarePages(pappl_printer_t *printer, pappl_pr_driver_data_t *)
 {
   char path[1024];
   papplPrinterGetPath(printer, "care", path, sizeof(path));
   papplSystemRemoveResource(papplPrinterGetSystem(printer), path);
+  std::unique_lock<std::mutex> lock(QueryLock);
+  QueryDone.wait(lock, [printer] { return !Queries[printer].running; });
+  Queries.erase(printer);
 }
 
 // The test page is the nozzle check: the printer prints its own pattern.
@@ -177,50 +196,10 @@ bool PrintCareFile(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *devic
   return papplDeviceWrite(device, bytes.data(), bytes.size()) == (ssize_t)bytes.size();
 }
 
-// Reads the ink levels where the printer answers; a printer that does not
-// answer keeps its inks listed at unknown levels, which is no error.
-bool UpdateStatus(pappl_printer_t *printer)
+// Lists the printer's inks with their levels (-1: unknown) as its supplies.
+static void SetInks(pappl_printer_t *printer, const care_ink_t *inks, int count,
+                    const int *levels)
 {
-  pappl_pr_driver_data_t driver;
-  papplPrinterGetDriverData(printer, &driver);
-  const Model *model = static_cast<const Model *>(driver.extension);
-  if (!model)
-    return true;
-  int levels[CARE_INKS_MAX];
-  int count = -1;
-  const char *uri = papplPrinterGetDeviceURI(printer);
-  std::string query = CareBytes(*model, CARE_REPORT_LEVELS);
-  // A file device is a test's output: a query would land in it.
-  pappl_device_t *device = nullptr;
-  if (!query.empty() && uri && strncmp(uri, "file:", 5))
-    device = papplPrinterOpenDevice(printer);
-  if (device)
-  {
-    papplDeviceWrite(device, query.data(), query.size());
-    papplDeviceFlush(device);
-    std::string answer;
-    char buffer[256];
-    for (int i = 0; i < kAnswerTries && count < 0; i++)
-    {
-      ssize_t n = papplDeviceRead(device, buffer, sizeof(buffer));
-      if (n > 0)
-        answer.append(buffer, (size_t)n);
-      else
-        usleep(50000);
-      count = cupsCareParseLevels(answer.data(), answer.size(), levels);
-    }
-    papplPrinterCloseDevice(printer);
-  }
-  const care_ink_t *inks = cupsCareInks(count);
-  if (!inks)
-  {
-    count = cupsCareFamilyInks(model->family);
-    inks = cupsCareInks(count);
-    for (int i = 0; i < CARE_INKS_MAX; i++)
-      levels[i] = -1;
-  }
-  if (!inks)
-    return true;
   pappl_supply_t supplies[CARE_INKS_MAX];
   for (int i = 0; i < count && i < CARE_INKS_MAX; i++)
   {
@@ -230,9 +209,69 @@ bool UpdateStatus(pappl_printer_t *printer)
         supplies[i].color = c.color;
     snprintf(supplies[i].description, sizeof(supplies[i].description), "%s Ink", inks[i].name);
     supplies[i].is_consumed = true;
-    supplies[i].level = levels[i];
+    supplies[i].level = levels ? levels[i] : -1;
     supplies[i].type = PAPPL_SUPPLY_TYPE_INK_CARTRIDGE;
   }
   papplPrinterSetSupplies(printer, count, supplies);
+}
+
+// Asks the printer for its ink levels and shows what it answers. A device
+// read waits up to 10 s for an answer, so this runs beside the server, and
+// holds the device only for the question and the answer.
+static void QueryInkLevels(pappl_printer_t *printer, const Model *model)
+{
+  std::string query = CareBytes(*model, CARE_REPORT_LEVELS);
+  int levels[CARE_INKS_MAX];
+  int count = -1;
+  if (pappl_device_t *device = papplPrinterOpenDevice(printer))
+  {
+    std::string answer;
+    char buffer[256];
+    ssize_t n = papplDeviceWrite(device, query.data(), query.size());
+    papplDeviceFlush(device);
+    for (int i = 0; n > 0 && i < kAnswerReads && count < 0; i++)
+    {
+      if ((n = papplDeviceRead(device, buffer, sizeof(buffer))) > 0)
+        answer.append(buffer, (size_t)n);
+      count = cupsCareParseLevels(answer.data(), answer.size(), levels);
+    }
+    papplPrinterCloseDevice(printer);
+  }
+  if (const care_ink_t *inks = cupsCareInks(count))
+    SetInks(printer, inks, count, levels);
+  std::lock_guard<std::mutex> lock(QueryLock);
+  InkQuery &q = Queries[printer];
+  q.running = false;
+  q.next = time(nullptr) + (count > 0 ? kAskAgain : kAskSilentAgain);
+  QueryDone.notify_all();
+}
+
+// Keeps the printer's supplies current: its inks at unknown levels until the
+// printer answers the ink-level question, which is asked now and then when the
+// printer is idle. A printer that does not answer is no error.
+bool UpdateStatus(pappl_printer_t *printer)
+{
+  pappl_pr_driver_data_t driver;
+  papplPrinterGetDriverData(printer, &driver);
+  const Model *model = static_cast<const Model *>(driver.extension);
+  if (!model)
+    return true;
+  pappl_supply_t shown[PAPPL_MAX_SUPPLY];
+  if (papplPrinterGetSupplies(printer, PAPPL_MAX_SUPPLY, shown) == 0)
+  {
+    int count = cupsCareFamilyInks(model->family);
+    if (const care_ink_t *inks = cupsCareInks(count))
+      SetInks(printer, inks, count, nullptr);
+  }
+  // A file device is a test's output: a question would land in it.
+  const char *uri = papplPrinterGetDeviceURI(printer);
+  if (!cupsCareSupported(model->family) || !uri || !strncmp(uri, "file:", 5))
+    return true;
+  std::lock_guard<std::mutex> lock(QueryLock);
+  InkQuery &q = Queries[printer];
+  if (q.running || time(nullptr) < q.next)
+    return true;
+  q.running = true;
+  std::thread(QueryInkLevels, printer, model).detach();
   return true;
 }

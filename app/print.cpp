@@ -178,10 +178,10 @@ bool StartPage(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *, 
     return false;
   }
   papplLogJob(job, PAPPL_LOGLEVEL_INFO,
-              "Page %u: %s, %s, %s, %s, %s weave, %ux%u pixels.", page,
+              "Page %u: %s, %s, %s, %s weave, cupsCompression %u, %ux%u pixels.", page,
               run->settings.color_model.c_str(), run->settings.resolution.c_str(),
-              run->settings.media_type.c_str(), run->settings.compression.c_str(),
-              run->settings.weave.c_str(), run->header.cupsWidth, run->header.cupsHeight);
+              run->settings.media_type.c_str(), run->settings.weave.c_str(),
+              run->header.cupsCompression, run->header.cupsWidth, run->header.cupsHeight);
   run->line.assign(run->header.cupsBytesPerLine, 0);
   return cupsRasterWriteHeader2(run->raster, &run->header) != 0;
 }

@@ -1,20 +1,22 @@
 #!/bin/bash
 # The printer application end to end: a server on a free loopback port with
 # its state in a temporary directory, a family 7 printer on a file:// device,
-# jobs printed with ipptool (PWG raster, JPEG, PDF, a nozzle check), the IPP
+# ink levels from printers that answer and do not, jobs printed with ipptool
+# (PWG raster, JPEG, PDF, a nozzle check), the IPP
 # Everywhere tests, and a PDF through a driverless queue of a private cupsd.
 #
-# Usage: app_check.sh APP FILTER PREVIEW MAKE_PAGES PPD_DIR [COMMANDS]
+# Usage: app_check.sh APP FILTER PREVIEW MAKE_PAGES FAKE_PRINTER PPD_DIR [COMMANDS]
 #   APP         the built inkbands-printer-app
 #   FILTER      the built inkbands filter, which the application runs
 #   PREVIEW     the built inkbands-preview, which decodes what reached the device
 #   MAKE_PAGES  the helper that writes a page as PWG raster and as CUPS raster
+#   FAKE_PRINTER  the helper that plays a network printer answering ink levels
 #   PPD_DIR     the compiled PPDs
 #   COMMANDS    the built command filter, to compare the nozzle check with
 # Exit status 77 (skipped) when ipptool or Ghostscript is missing; the cupsd
 # part is skipped unless run as root.
 set -u
-app=$1 filter=$2 preview=$3 make_pages=$4 ppds=$5 commands=${6:-}
+app=$1 filter=$2 preview=$3 make_pages=$4 fake_printer=$5 ppds=$6 commands=${7:-}
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../cupsd/private_cupsd.sh"
 
@@ -66,6 +68,32 @@ job_completes() {  # ID WHAT
   grep -q "\[Job $1\] Completed" "$applog" ||
     { fail "$2 did not complete: $(grep "\[Job $1\]" "$applog" | grep -v 'inkbands: ' | grep '^[EIW]' | tail -n 5)"; return 1; }
 }
+
+# --- Ink levels: from a printer that answers, unknown from one that does not --
+
+"$fake_printer" "$T/inky.port" "$(printf '@BDC ST2\r\nIQ:5A4B3C2D1E0F;')" &
+at_exit "kill $! 2>/dev/null"
+"$fake_printer" "$T/mute.port" &
+at_exit "kill $! 2>/dev/null"
+for try in $(seq 50); do
+  [ -s "$T/inky.port" ] && [ -s "$T/mute.port" ] && break
+  sleep 0.1
+done
+levels() {  # PRINTER: its marker-levels, as Get-Printer-Attributes gives them
+  ipptool -T 5 -tv "ipp://127.0.0.1:$port/ipp/print/$1" get-printer-attributes.test |
+    sed -n 's/^ *marker-levels (1setOf integer) = //p'
+}
+for name in inky mute; do
+  "$app" add -u "$system" -d $name -v "socket://127.0.0.1:$(cat "$T/$name.port")" -m fam7 \
+    >"$T/log/add-$name" 2>&1 || fail "add $name: $(cat "$T/log/add-$name")"
+  [ "$(levels $name)" = "-1,-1,-1,-1,-1,-1" ] || fail "$name does not list six inks of unknown level"
+done
+for try in $(seq 50); do
+  [ "$(levels inky)" = "90,75,60,45,30,15" ] && break
+  sleep 0.1
+done
+[ "$(levels inky)" = "90,75,60,45,30,15" ] || fail "the printer's ink-level answer was not shown"
+[ "$(levels mute)" = "-1,-1,-1,-1,-1,-1" ] || fail "a printer that does not answer lost its inks"
 
 # Prints FILE as job NAME with: FORMAT MEDIA COLOUR-MODE QUALITY, and waits
 # for it to complete.
@@ -177,5 +205,5 @@ ps -eo pid=,args= >"$T/log/ps"
 left=$(awk -v f="$filter" -v s="$T/app" '$2 == f || index($0, s)' "$T/log/ps")
 [ -z "$left" ] || fail "processes left behind: $left"
 
-cupsd_finish "printer application: PWG raster equal to the filter's, JPEG, PDF, nozzle check," \
-  "IPP Everywhere ($passed passed), driverless CUPS queue"
+cupsd_finish "printer application: ink levels, PWG raster equal to the filter's, JPEG, PDF," \
+  "nozzle check, IPP Everywhere ($passed passed), driverless CUPS queue"
