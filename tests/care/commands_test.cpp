@@ -89,8 +89,6 @@ struct FileCase {
 };
 
 const FileCase kFiles[] = {
-  {"clean, family 7", 7, "#CUPS-COMMAND\nClean\n", expect::kJobStartEjl + kClean,
-   {kInfoClean}, 0},
   {"nozzle check, family 9000, arguments and comments ignored", 9000,
    "#CUPS-COMMAND\r\n# a comment\r\n\r\n  PrintSelfTestPage all\r\n", "1b 40" + kSelfTest,
    {kInfoSelfTest}, 0},
