@@ -548,7 +548,8 @@ static const char *CheckPage(ppd_file_t *ppd, const page_header_t *header,
     coded = coded || paper.length == header->PageSize[1];
   // The MS command's custom size counts 1/360 inch in 16 bits.
   if ((model == 5000 || model == 5500) && !coded &&
-      ((uint64_t)header->PageSize[0] * 5 > 65535 || (uint64_t)header->PageSize[1] * 5 > 65535))
+      ((uint64_t)header->PageSize[0] * 5 > 65535 ||
+       (uint64_t)header->PageSize[1] * 5 > 65535))
   {
     snprintf(text, size, "a custom page of %u x %u points is more than the printer's "
              "paper size command carries (13107 points).", header->PageSize[0],
@@ -1948,7 +1949,9 @@ int main(int argc, char *argv[])
   // one that is no PPD by what is wrong and where.
   struct stat info;
   int ppdfd = open(ppdname, O_RDONLY);
-  int reason = ppdfd < 0 ? errno : fstat(ppdfd, &info) ? errno : S_ISDIR(info.st_mode) ? EISDIR : 0;
+  int reason = ppdfd < 0 ? errno
+               : fstat(ppdfd, &info) ? errno
+               : S_ISDIR(info.st_mode) ? EISDIR : 0;
   if (ppdfd >= 0)
     close(ppdfd);
   if (reason)
@@ -2009,7 +2012,6 @@ int main(int argc, char *argv[])
   int page = 0;
   RasterEnded = false;
   size_t before_header = 0;
-  int header_error = 0;
   while (raster && !Cancelled &&
          (before_header = input.bytes, errno = 0, cupsRasterReadHeader2(raster, &header)))
   {
@@ -2044,7 +2046,7 @@ int main(int argc, char *argv[])
             "the page was left blank.", page);
   }
 
-  header_error = errno;
+  int header_error = errno;
 
   if (Cancelled)
   {

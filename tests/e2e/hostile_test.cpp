@@ -414,12 +414,11 @@ TEST(Hostile, PagesThatCannotPrintRightAreRefused) {
   // 1440 dpi on the ESC . printers prints in two interleave columns, each
   // 1/720 inch wide (units of 5/3600 inch), the second moved 1/1440 inch.
   for (int family : {4, 5, 5000}) {
-    harness::TestPage page = harness::DescribePage("fam=" + std::to_string(family) +
-                                                   " res=1440x720 space=K bits=8 h=8 weave=8/0/202");
+    harness::TestPage page = harness::DescribePage(
+        "fam=" + std::to_string(family) + " res=1440x720 space=K bits=8 h=8 weave=8/0/202");
+    auto grey = [](unsigned, unsigned) { return (unsigned char)0x5a; };
     Outcome got = Print(harness::WritePpd(family, page.sizes),
-                        harness::WriteRaster({harness::MakePage(page.header, [](unsigned, unsigned) {
-                          return (unsigned char)0x5a;
-                        })}));
+                        harness::WriteRaster({harness::MakePage(page.header, grey)}));
     EXPECT_EQ(0, got.status) << family;
     EXPECT_NE(got.out.find(harness::Hex("1b 2e 00 0a 05")), std::string::npos) << family;
   }
