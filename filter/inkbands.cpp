@@ -1909,7 +1909,7 @@ static void CloseJob()
 }
 
 // Note that the job is cancelled; the band output acts on it.
-static void CancelJob(int)
+[[maybe_unused]] static void CancelJob(int)
 {
   Cancelled = 1;
 }
@@ -1924,13 +1924,16 @@ int main(int argc, char *argv[])
   // A cancel must not leave the printer inside a raster command: the
   // backend keeps reading while we end the page. Interrupted reads and
   // writes restart, so no command is cut short by the signal itself.
+  // (The fuzzer's process keeps its own handlers.)
   Cancelled = 0;
+#ifndef INKBANDS_FUZZ
   struct sigaction cancel = {};
   cancel.sa_handler = CancelJob;
   cancel.sa_flags = SA_RESTART;
   sigemptyset(&cancel.sa_mask);
   for (int sig : {SIGTERM, SIGINT, SIGHUP})
     sigaction(sig, &cancel, nullptr);
+#endif
 
   if (argc != 6 && argc != 7)
   {
