@@ -28,17 +28,17 @@ cupsd_prepare
 # the test's own (PAPPL puts it in SNAP_COMMON when that is set).
 export INKBANDS_PPD_DIR=$ppds INKBANDS_FILTER=$filter SNAP_COMMON=$T
 mkdir -p "$T/app" "$T/dev"
-port=$(free_port) || skip "no free TCP port on 127.0.0.1"
-system=ipp://127.0.0.1:$port/ipp/system
-printer=ipp://127.0.0.1:$port/ipp/print/photo
+app_port=$(free_port) || skip "no free TCP port on 127.0.0.1"
+system=ipp://127.0.0.1:$app_port/ipp/system
+printer=ipp://127.0.0.1:$app_port/ipp/print/photo
 applog=$T/log/app.log
 
-"$app" server -o state-directory="$T/app" -o server-port="$port" \
-  -o log-file="$applog" -o log-level=debug >"$T/log/app.out" 2>&1 &
+"$app" server -o state-directory="$T/app" -o server-port="$app_port" \
+  -o log-file="$applog" -o log-level=info >"$T/log/app.out" 2>&1 &
 app_pid=$!
 at_exit "kill $app_pid 2>/dev/null"
 for try in $(seq 100); do
-  (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break
+  (exec 3<>"/dev/tcp/127.0.0.1/$app_port") 2>/dev/null && break
   kill -0 "$app_pid" 2>/dev/null || { cat "$T/log/app.out"; echo "FAIL: the server did not start"; exit 1; }
   sleep 0.1
 done
@@ -46,7 +46,7 @@ done
 # --- Listening on the loopback address only --------------------------------
 
 if command -v ss >/dev/null; then
-  others=$(ss -ltnH "( sport = :$port )" | awk '{print $4}' | grep -v '^127\.0\.0\.1:\|^\[::1\]:')
+  others=$(ss -ltnH "( sport = :$app_port )" | awk '{print $4}' | grep -v '^127\.0\.0\.1:\|^\[::1\]:')
   [ -z "$others" ] || fail "the server listens beyond the loopback address: $others"
 fi
 
@@ -80,7 +80,7 @@ for try in $(seq 50); do
   sleep 0.1
 done
 levels() {  # PRINTER: its marker-levels, as Get-Printer-Attributes gives them
-  ipptool -T 5 -tv "ipp://127.0.0.1:$port/ipp/print/$1" get-printer-attributes.test |
+  ipptool -T 5 -tv "ipp://127.0.0.1:$app_port/ipp/print/$1" get-printer-attributes.test |
     sed -n 's/^ *marker-levels (1setOf integer) = //p'
 }
 for name in inky mute; do
@@ -159,6 +159,32 @@ if print_file nozzle "$T/nozzle.txt" application/vnd.inkbands-care na_index-4x6_
   PPD=$ppds/fam7.ppd "$commands" 1 tester nozzle 1 "" "$T/nozzle.cmd" >"$T/nozzle.prn" 2>/dev/null
   cmp -s "$T/nozzle.prn" "$T/dev/nozzle.prn" ||
     fail "the nozzle check differs from the command filter's"
+fi
+
+# --- The printer's care page cleans the heads ---------------------------------
+
+http() {  # METHOD PATH [FORM]: the server's whole answer
+  local body=${3:-}
+  exec 3<>"/dev/tcp/127.0.0.1/$app_port" || return 1
+  printf '%s %s HTTP/1.0\r\nHost: localhost:%s\r\nConnection: close\r\n' "$1" "$2" "$app_port" >&3
+  [ -n "$body" ] && printf 'Content-Type: application/x-www-form-urlencoded\r\nContent-Length: %s\r\n' \
+    "${#body}" >&3
+  printf '\r\n%s' "$body" >&3
+  timeout 10 cat <&3
+  exec 3<&-
+}
+http GET /photo | grep -q 'href="/photo/care">Printer Care<' || fail "the printer's page has no care link"
+care=$(http GET /photo/care)
+session=$(echo "$care" | sed -n 's/.*name="session" value="\([^"]*\)".*/\1/p')
+echo "$care" | grep -q 'value="clean">Clean Print Heads<' || fail "the care page offers no cleaning"
+before=$(last_job)
+http POST /photo/care "session=$session&action=clean" | grep -q "Head cleaning queued" ||
+  fail "the care page did not queue a head cleaning"
+if job_completes $((${before:-0} + 1)) "head cleaning" && [ -n "$commands" ] && [ -x "$commands" ]; then
+  printf '#CUPS-COMMAND\nClean\n' >"$T/clean.cmd"
+  PPD=$ppds/fam7.ppd "$commands" 1 tester clean 1 "" "$T/clean.cmd" >"$T/clean.prn" 2>/dev/null
+  cmp -s "$T/clean.prn" "$T/dev/Head cleaning.prn" ||
+    fail "the head cleaning differs from the command filter's: $(ls "$T/dev")"
 fi
 
 # --- IPP Everywhere ----------------------------------------------------------
