@@ -7,7 +7,7 @@
 # Usage: models.sh FILTER PREVIEW PPD_DIR SOURCE_DIR
 #   FILTER      the built inkbands filter (route/rastertoinkbands beside it)
 #   PREVIEW     the built inkbands-preview
-#   PPD_DIR     the generated PPDs (famN.ppd and one per model)
+#   PPD_DIR     the generated PPDs (famN.ppd and one per model, ppds.list)
 #   SOURCE_DIR  the source tree (ppd/ MIME rules, samples/)
 # Exit status 77 (skipped) when not root or when CUPS or Ghostscript is
 # missing.
@@ -25,8 +25,9 @@ cupsd_prepare
 cupsd_install_filter "$filter" inkbands
 cupsd_install_filter "$(dirname "$filter")/route/rastertoinkbands" rastertoinkbands
 cupsd_install_mime "$source/ppd/inkbands.types" "$source/ppd/inkbands.convs"
-cupsd_install_ppds "$ppds"/*.ppd
-models=$(ls "$ppds"/*.ppd | grep -vc '/fam[0-9]*\.ppd$')
+mapfile -t built <"$ppds/ppds.list"
+cupsd_install_ppds "${built[@]/#/$ppds/}"
+models=$(grep -vc '^fam[0-9]*\.ppd$' "$ppds/ppds.list")
 cupsd_start
 
 # --- Every model under Epson --------------------------------------------------
