@@ -22,6 +22,7 @@ namespace
 std::vector<Model> Models;
 std::vector<pappl_pr_driver_t> Drivers;
 std::string StateFile;
+bool Serving = false;  // the sub-command is "server"; the others only read the drivers
 
 // Names the default place of the server's state: systemd's state directory,
 // the system's when run as root, else the user's.
@@ -62,6 +63,18 @@ bool SaveState(pappl_system_t *system, void *)
 // and the printers it had when it last stopped.
 pappl_system_t *MakeSystem(int num_options, cups_option_t *options, void *)
 {
+  // PAPPL asks other sub-commands, such as "drivers", for a system too: they
+  // get the drivers without listening, state or log.
+  if (!Serving)
+  {
+    pappl_system_t *system = papplSystemCreate(PAPPL_SOPTIONS_MULTI_QUEUE, "inkbands", 0, nullptr,
+                                               papplGetTempDir(), "/dev/null",
+                                               PAPPL_LOGLEVEL_FATAL, nullptr, false);
+    if (system)
+      papplSystemSetPrinterDrivers(system, (int)Drivers.size(), Drivers.data(), AutoAdd, nullptr,
+                                   DriverCallback, nullptr);
+    return system;
+  }
   const char *value;
   std::string state = DefaultStateDirectory();
   if ((value = cupsGetOption("state-directory", num_options, options)))
@@ -115,6 +128,7 @@ int main(int argc, char *argv[])
 {
   // A filter or Ghostscript that ends early must not take the server down.
   signal(SIGPIPE, SIG_IGN);
+  Serving = argc > 1 && !strcmp(argv[1], "server");
   const char *dir = getenv("INKBANDS_PPD_DIR");
   Models = ReadModels(dir ? dir : INKBANDS_PPD_DIR);
   if (const char *filter = getenv("INKBANDS_FILTER"))
