@@ -3,6 +3,9 @@
 #include "app.h"
 #include "care.h"
 
+#include <unistd.h>
+
+#include <atomic>
 #include <condition_variable>
 #include <cstring>
 #include <ctime>
@@ -56,14 +59,20 @@ std::string CareBytes(const Model &model, care_command_t command)
   return std::string((const char *)job, length);
 }
 
-// Writes a care document for a command into the temporary directory.
+// Writes a care document for a command into the printer's spool directory,
+// where no other user can place a file in its way.
 bool WriteCareFile(pappl_printer_t *printer, const char *word, char *path, size_t size)
 {
-  snprintf(path, size, "%s/inkbands-care-%d-%s.txt", papplGetTempDir(),
-           papplPrinterGetID(printer), word);
-  FILE *file = fopen(path, "w");
+  static std::atomic<unsigned> serial{0};
+  std::string name = std::string("care-") + word + "-" + std::to_string(++serial);
+  int fd = papplPrinterOpenFile(printer, path, size, nullptr, name.c_str(), "txt", "w");
+  FILE *file = fd < 0 ? nullptr : fdopen(fd, "w");
   if (!file)
+  {
+    if (fd >= 0)
+      close(fd);
     return false;
+  }
   fprintf(file, "%s%s\n", kCareMagic, word);
   return fclose(file) == 0;
 }

@@ -113,10 +113,11 @@ TEST(AppSettings, JobOptionsChooseThePpdSettings)
     options.printer_resolution[1] = c.ydpi;
     snprintf(options.media.type, sizeof(options.media.type), "%s", c.type);
     snprintf(options.media.source, sizeof(options.media.source), "%s", c.source);
+    int &n = options.num_vendor;
     if (c.weave)
-      options.num_vendor = cupsAddOption(kWeaveOption, c.weave, options.num_vendor, &options.vendor);
+      n = cupsAddOption(kWeaveOption, c.weave, n, &options.vendor);
     if (c.dots)
-      options.num_vendor = cupsAddOption(kDotsOption, c.dots, options.num_vendor, &options.vendor);
+      n = cupsAddOption(kDotsOption, c.dots, n, &options.vendor);
     JobSettings s = ChooseSettings(model, &options);
     SCOPED_TRACE(std::string(c.ppd) + " " + c.color_model + " " + c.resolution);
     EXPECT_EQ(s.color_model, c.color_model);
