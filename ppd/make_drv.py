@@ -81,6 +81,9 @@ FILTERS = [
     "Filter application/vnd.cups-command 0 inkbands-commands",
 ]
 COMMANDS = "Clean PrintSelfTestPage ReportLevels"
+# Families 1 to 3 know no remote mode: cleaning and the nozzle check cannot be
+# asked of them, and their ink levels are reported unknown.
+COMMANDS_WITHOUT_REMOTE_MODE = "ReportLevels"
 
 # --- Colour models: name -> (label, ppdc colour space and order) ----------
 
@@ -374,7 +377,8 @@ def ppd_block(p):
     add('  PCFileName "%s"' % p["file"])
     for line in FILTERS:
         add("  " + line)
-    add('  Attribute cupsCommands "" "%s"' % COMMANDS)
+    commands = COMMANDS if p["family"] >= 4 else COMMANDS_WITHOUT_REMOTE_MODE
+    add('  Attribute cupsCommands "" "%s"' % commands)
 
     family, path = p["family"], PATHS[p["path"]]
     three_ink = p["inks"] == 3

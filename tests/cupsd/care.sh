@@ -27,6 +27,9 @@ for family in 7 5000; do
   grep -qx '\*cupsCommands: "Clean PrintSelfTestPage ReportLevels"' "$ppds/fam$family.ppd" ||
     fail "fam$family.ppd lists no printer commands"
 done
+# Printers without remote mode cannot be cleaned from here.
+grep -qx '\*cupsCommands: "ReportLevels"' "$ppds/fam1.ppd" ||
+  fail "fam1.ppd offers commands a printer without remote mode cannot take"
 cupsd_install_ppds "$ppds/fam7.ppd" "$ppds/fam5000.ppd"
 
 # The fake printer answers the ink query with six levels, as a photo printer.
