@@ -27,6 +27,8 @@ cupsd_prepare
 # The printer's models and filter are the build's; the control socket is
 # the test's own (PAPPL puts it in SNAP_COMMON when that is set).
 export INKBANDS_PPD_DIR=$ppds INKBANDS_FILTER=$filter SNAP_COMMON=$T
+# Under the leak checker, what PAPPL and libcups keep until exit is theirs.
+export LSAN_OPTIONS=${LSAN_OPTIONS:+$LSAN_OPTIONS:}suppressions=$here/lsan.supp
 mkdir -p "$T/app" "$T/dev"
 app_port=$(free_port) || skip "no free TCP port on 127.0.0.1"
 system=ipp://127.0.0.1:$app_port/ipp/system
