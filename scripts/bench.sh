@@ -112,6 +112,25 @@ path_job() {  # DIR MODEL
   awk -v m="$model" '{print m, $1, $3}' "$dir/procs" >>"$dir/peaks"
 }
 
+# The median of field $3 of the lines of file $1 that start with $2.
+median() {  # FILE MODEL FIELD
+  awk -v m="$2" -v f="$3" '$1 == m {print $f}' "$1" | sort -n |
+    awk '{v[NR] = $1} END {print v[int((NR + 1) / 2)]}'
+}
+
+# The highest peak memory of each process of a colour model's jobs, in MiB,
+# in the order the processes ended.
+peaks() {  # FILE MODEL
+  awk -v m="$2" '$1 == m {
+      if (!($2 in kb)) order[++n] = $2
+      if ($3 > kb[$2]) kb[$2] = $3
+    }
+    END {
+      for (i = 1; i <= n; i++)
+        printf "%s%s %.0f", (i > 1 ? ", " : ""), order[i], kb[order[i]] / 1024
+    }' "$1"
+}
+
 if [ "$do_path" = 1 ]; then
   for tool in cupsfilter cups-config gs; do
     command -v "$tool" >/dev/null || { echo "the whole path needs $tool" >&2; exit 1; }
@@ -137,17 +156,9 @@ if [ "$do_path" = 1 ]; then
     "peak MiB of each process (highest of the runs)"
   for route in pdftoraster gstoraster; do
     for model in "${models[@]}"; do
-      wall=$(awk -v m="$model" '$1 == m {print $2}' "$path/$route/runs" | sort -n |
-        awk '{v[NR] = $1} END {print v[int((NR + 1) / 2)]}')
-      cpu=$(awk -v m="$model" '$1 == m {print $3}' "$path/$route/runs" | sort -n |
-        awk '{v[NR] = $1} END {print v[int((NR + 1) / 2)]}')
-      peaks=$(awk -v m="$model" '$1 == m {
-          if (!($2 in kb)) order[++n] = $2
-          if ($3 > kb[$2]) kb[$2] = $3
-        }
-        END { for (i = 1; i <= n; i++) printf "%s%s %.0f", (i > 1 ? ", " : ""), order[i], kb[order[i]] / 1024 }' \
-        "$path/$route/peaks")
-      printf '%-12s %-6s %7.2f %7.2f  %s\n' "$route" "$model" "$wall" "$cpu" "$peaks"
+      printf '%-12s %-6s %7.2f %7.2f  %s\n' "$route" "$model" \
+        "$(median "$path/$route/runs" "$model" 2)" "$(median "$path/$route/runs" "$model" 3)" \
+        "$(peaks "$path/$route/peaks" "$model")"
     done
   done
 fi
