@@ -2,7 +2,7 @@
 # The printer application end to end: a server on a free loopback port with
 # its state in a temporary directory, a family 7 printer on a file:// device,
 # ink levels from printers that answer and do not, jobs printed with ipptool
-# (PWG raster, JPEG, PDF, a nozzle check), the IPP
+# (PWG raster, JPEG, PNG, PDF, a nozzle check), the IPP
 # Everywhere tests, and a PDF through a driverless queue of a private cupsd.
 #
 # Usage: app_check.sh APP FILTER PREVIEW MAKE_PAGES FAKE_PRINTER PPD_DIR [COMMANDS]
@@ -134,7 +134,7 @@ if print_file pwg "$T/page.pwg" image/pwg-raster na_index-4x6_4x6in monochrome 4
     fail "the PWG page differs from the filter's: $(cmp "$T/expected.prn" "$T/dev/pwg.prn")"
 fi
 
-# --- A JPEG photo and a two-page PDF ---------------------------------------
+# --- A JPEG photo, a grey PNG and a two-page PDF ----------------------------
 
 cat >"$T/page.ps" <<'EOF'
 %!PS-Adobe-3.0
@@ -148,9 +148,11 @@ showpage
 showpage
 EOF
 gs -q -dSAFER -sDEVICE=pdfwrite -o "$T/page.pdf" "$T/page.ps" &&
-  gs -q -dSAFER -sDEVICE=jpeg -r100 -dLastPage=1 -o "$T/page.jpg" "$T/page.ps" ||
-  fail "Ghostscript could not write the PDF and the JPEG"
+  gs -q -dSAFER -sDEVICE=jpeg -r100 -dLastPage=1 -o "$T/page.jpg" "$T/page.ps" &&
+  gs -q -dSAFER -sDEVICE=pnggray -r50 -dLastPage=1 -o "$T/page.png" "$T/page.ps" ||
+  fail "Ghostscript could not write the PDF, the JPEG and the PNG"
 print_file jpeg "$T/page.jpg" image/jpeg na_index-4x6_4x6in color 3 && decodes jpeg 1
+print_file png "$T/page.png" image/png na_index-4x6_4x6in monochrome 4 && decodes png 1
 print_file pdf "$T/page.pdf" application/pdf na_index-4x6_4x6in color 5 && decodes pdf 2
 grep -q "Page 1: Photo, 1440x720dpi" "$applog" ||
   fail "the best-quality PDF was not printed in six inks at 1440 x 720 dpi"
