@@ -15,7 +15,6 @@
 #include <string>
 #include <vector>
 
-#include "check.h"
 #include "expect.h"
 #include "harness.h"
 
@@ -42,9 +41,11 @@ std::vector<size_t> Boundaries(const std::string &stream) {
   return starts;
 }
 
+// Pre-dithered dots, different on every line, every byte inked.
 unsigned char Dots(unsigned line, unsigned index) {
   return (unsigned char)((line * 7 + index * 13) % 251 | 0x11);
 }
+// Contone ink amounts varying along and across the lines, with gaps.
 unsigned char Ink(unsigned line, unsigned index) {
   return (unsigned char)((line + index) % 9 ? 40 + (line * 3 + index) % 200 : 0);
 }
@@ -128,6 +129,7 @@ harness::Result PrintFromPipe(const std::string &ppd, const std::string &bytes) 
   return got;
 }
 
+// The whole contents of a file.
 std::string ReadAll(const std::string &path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
