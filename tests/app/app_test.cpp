@@ -19,6 +19,7 @@ Model Family(const char *name)
   return model;
 }
 
+// Lists a model's resolutions in its order, "XxY " each.
 std::string Resolutions(const Model &model)
 {
   std::string text;
@@ -27,6 +28,7 @@ std::string Resolutions(const Model &model)
   return text;
 }
 
+// Lists the IPP keywords of a model's choices in order.
 std::string Keywords(const std::vector<ModelChoice> &choices)
 {
   std::string text;

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <string>
 
+// Serves one connection after another, answering the ink-level question once each.
 int main(int argc, char *argv[])
 {
   if (argc < 2)

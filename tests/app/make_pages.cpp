@@ -30,6 +30,7 @@ static cups_raster_t *Open(const char *path, cups_mode_t mode, int *fd)
   return *fd < 0 ? nullptr : cupsRasterOpen(*fd, mode);
 }
 
+// Writes the two files of the page.
 int main(int argc, char *argv[])
 {
   if (argc < 6)
