@@ -90,7 +90,8 @@ TEST(RasterToInkbands, RenderedPhotoPagePrintsAsTheSixInkPage)
                           harness::WriteRaster({harness::MakePage(kcmy.header, Ramp)}));
   ASSERT_EQ(marked.status, 0);
   Result printed = harness::RunFilter(ppd, harness::WriteFile(marked.out, ".ras"));
-  Result want = harness::RunFilter(ppd, harness::WriteRaster({harness::MakePage(six.header, Ramp)}));
+  Result want =
+    harness::RunFilter(ppd, harness::WriteRaster({harness::MakePage(six.header, Ramp)}));
   ASSERT_EQ(want.status, 0);
   EXPECT_EQ(printed.status, 0);
   EXPECT_EQ(harness::DiffStreams(want.out, printed.out), "");
