@@ -95,6 +95,11 @@ bool MakePageHeader(const Model &model, const JobSettings &settings,
   header->cupsBitsPerColor = 8;
   header->cupsBitsPerPixel = 8;
   header->cupsColorOrder = CUPS_ORDER_BANDED;
+  // The PPDs ask rasterizers for KCMY in photo inks (Ghostscript renders no
+  // 8-bit KCMYcm); like the step CUPS runs before the filter, mark the page
+  // KCMYcm so that the filter splits cyan and magenta into light inks.
+  if (settings.color_model == "Photo" && header->cupsColorSpace == CUPS_CSPACE_KCMY)
+    header->cupsColorSpace = CUPS_CSPACE_KCMYcm;
   header->cupsBytesPerLine = page.cupsWidth * LinePlanes(*header);
   return true;
 }

@@ -154,7 +154,7 @@ gs -q -dSAFER -sDEVICE=pdfwrite -o "$T/page.pdf" "$T/page.ps" &&
 print_file jpeg "$T/page.jpg" image/jpeg na_index-4x6_4x6in color 3 && decodes jpeg 1
 print_file png "$T/page.png" image/png na_index-4x6_4x6in monochrome 4 && decodes png 1
 print_file pdf "$T/page.pdf" application/pdf na_index-4x6_4x6in color 5 && decodes pdf 2
-grep -q "Page 1: Photo, 1440x720dpi" "$applog" ||
+grep -q "Page 1: Photo, 1440x720dpi" "$applog" && grep -q "ESC i light-cyan" "$T/log/dump-pdf" ||
   fail "the best-quality PDF was not printed in six inks at 1440 x 720 dpi"
 
 # --- The nozzle check: the care job of the command filter -------------------

@@ -147,6 +147,7 @@ TEST(AppHeader, FilterGetsThePpdsSettingsOnPapplsPage)
   JobSettings photo{"Photo", "1440x720dpi", "Glossy", "", "VariableDots", "Driver", false};
   cups_page_header2_t header;
   ASSERT_TRUE(MakePageHeader(fam7, photo, PapplPage(1440, 720), &header));
+  EXPECT_EQ(header.cupsColorSpace, CUPS_CSPACE_KCMYcm);
   EXPECT_EQ(header.cupsColorOrder, CUPS_ORDER_BANDED);
   EXPECT_EQ(header.cupsWidth, 5760u);
   EXPECT_EQ(header.cupsHeight, 4320u);
