@@ -209,20 +209,25 @@ passed=$(grep -c '\[PASS\]$' "$T/log/everywhere")
 $failed"
 [ "$passed" -ge 25 ] || fail "IPP Everywhere: only $passed tests passed"
 
-# --- A driverless CUPS queue prints a PDF -------------------------------------
+# --- A driverless CUPS queue prints a PDF and a photo ------------------------
 
+# Prints FILE through the queue as job NAME with lp OPTIONS; checks PAGES pages.
+lp_file() {  # NAME FILE PAGES [OPTION...]
+  local name=$1 file=$2 pages=$3 before reply id
+  shift 3
+  before=$(last_job)
+  reply=$(lp -d appq -t "$name" "$@" "$file" 2>&1)
+  id=$(echo "$reply" | sed -n 's/^request id is appq-\([0-9]*\) .*/\1/p')
+  [ -n "$id" ] || { fail "lp: $reply"; return 1; }
+  wait_for_jobs 60 "$id" && job_completes $((before + 1)) "CUPS' job $name" &&
+    decodes "$name" "$pages"
+}
 if [ "$(id -u)" = 0 ] && command -v cupsd >/dev/null; then
   cupsd_start
   lpadmin -p appq -E -v "$printer" -m everywhere 2>"$T/log/lpadmin" ||
     fail "lpadmin could not add the driverless queue: $(cat "$T/log/lpadmin")"
-  before=$(last_job)
-  reply=$(lp -d appq -t cupsjob -o media=na_index-4x6_4x6in "$T/page.pdf" 2>&1)
-  id=$(echo "$reply" | sed -n 's/^request id is appq-\([0-9]*\) .*/\1/p')
-  if [ -z "$id" ]; then
-    fail "lp: $reply"
-  else
-    wait_for_jobs 60 "$id" && job_completes $((before + 1)) "CUPS' job" && decodes cupsjob 2
-  fi
+  lp_file cupspdf "$T/page.pdf" 2 -o media=na_index-4x6_4x6in
+  lp_file cupsphoto "$T/page.jpg" 1 -o media=na_index-4x6_4x6in -o print-quality=5
 else
   echo "(not root: the driverless queue through cupsd was not tried)"
 fi
