@@ -90,11 +90,18 @@ COMMANDS_WITHOUT_REMOTE_MODE = "ReportLevels"
 # The keywords are the ones CUPS maps print-color-mode to.  Photo pages are
 # rendered in KCMY (Ghostscript refuses 8-bit KCMYcm) and rastertoinkbands
 # marks them KCMYcm: four planes a line, the filter makes the light inks.
+# The last field names the ICC profile Ghostscript separates the model's
+# pages with (inkbandsICCProfile, in CUPS's profiles directory; pdftoinkbands
+# hands it on per job, which cupsICCProfile cannot: gstoraster picks that by
+# the queue's defaults and fails grey jobs on a colour queue).  KCMY pages use
+# the one route/make_kcmy_profile.py writes, which prints every neutral with
+# black ink alone, so black text gets full black and no composite grey.
+KCMY_PROFILE = "inkbands-kcmy.icc"
 COLOUR_MODELS = {
-    "Gray": ("Grayscale", "k banded 0"),
-    "CMYK": ("Colour", "kcmy banded 0"),
-    "CMY": ("Colour (three inks)", "cmy banded 0"),
-    "Photo": ("Photo (six inks)", "kcmy banded 0"),
+    "Gray": ("Grayscale", "k banded 0", None),
+    "CMYK": ("Colour", "kcmy banded 0", KCMY_PROFILE),
+    "CMY": ("Colour (three inks)", "cmy banded 0", None),
+    "Photo": ("Photo (six inks)", "kcmy banded 0", KCMY_PROFILE),
 }
 
 # Families whose heads can print light inks (family 9's offset heads cannot).
@@ -385,8 +392,10 @@ def ppd_block(p):
     colour = "CMY" if three_ink else "CMYK"
     models = ([] if three_ink else ["Gray"]) + [colour] + (["Photo"] if p["photo"] else [])
     for name in models:
-        label, space = COLOUR_MODELS[name]
+        label, space, profile = COLOUR_MODELS[name]
         add('  %sColorModel "%s/%s" %s' % ("*" if name == colour else "", name, label, space))
+        if profile:
+            add('  Attribute inkbandsICCProfile "%s" "%s"' % (name, profile))
 
     variable = p["variable_dots"] and family in VARIABLE_DOT_FAMILIES
     add('  Option "Compression/Print Data" PickOne AnySetup 20')

@@ -14,8 +14,8 @@
 // on as it is, its pixels moved from pipe to pipe by the kernel; any other
 // raster is read and rewritten through the raster library.
 
-#include <cups/cups.h>
-#include <cups/ppd.h>
+#include "colour_model.h"
+
 #include <cups/raster.h>
 
 #include <algorithm>
@@ -28,9 +28,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 #include <vector>
-#if defined(__SANITIZE_ADDRESS__)
-#include <sanitizer/lsan_interface.h>
-#endif
 
 // The colour model that prints with the light inks on printers that have them.
 static const char kPhotoModel[] = "Photo";
@@ -129,34 +126,14 @@ static Copy MovePixels(int fd, uint64_t length)
   return Copy::Done;
 }
 
-// Whether the job asked for photo printing: the PPD's marked colour model
-// after the job's options (IPP's print-quality and print-color-mode
-// included), or the job's own ColorModel when the PPD offers none.
+// Whether the job asked for photo printing.
 static bool JobWantsLightInks(const char *option_text)
 {
-  cups_option_t *options = nullptr;
-  int num_options = cupsParseOptions(option_text, 0, &options);
-  const char *model = cupsGetOption("ColorModel", num_options, options);
   const char *ppdname = getenv("PPD");
   ppd_file_t *ppd = ppdname && *ppdname ? ppdOpenFile(ppdname) : nullptr;
-  if (ppd && ppdFindOption(ppd, "ColorModel"))
-  {
-    ppdMarkDefaults(ppd);
-#if defined(__SANITIZE_ADDRESS__)
-    // libcups 2.4 leaks the options of the IPP preset it applies here.
-    __lsan_disable();
-#endif
-    cupsMarkOptions(ppd, num_options, options);
-#if defined(__SANITIZE_ADDRESS__)
-    __lsan_enable();
-#endif
-    ppd_choice_t *choice = ppdFindMarkedChoice(ppd, "ColorModel");
-    model = choice ? choice->choice : nullptr;
-  }
-  bool photo = model && !strcmp(model, kPhotoModel);
+  bool photo = JobColourModel(ppd, option_text) == kPhotoModel;
   if (ppd)
     ppdClose(ppd);
-  cupsFreeOptions(num_options, options);
   return photo;
 }
 

@@ -4,12 +4,14 @@
 # queues added with lpadmin, a PDF, PostScript and raster printed with lp
 # through the route CUPS chooses, and the printer stream that reaches the
 # device read back command by command.  Also cupsfilter with a PPD.
+# Black text in RGB must print in black ink alone.
 #
 # Usage: print_path.sh FILTER PPD_DIR SOURCE_PPD_DIR [STEP]
 #   FILTER          the built inkbands filter
 #   PPD_DIR         the compiled PPDs (famN.ppd)
 #   SOURCE_PPD_DIR  ppd/ of the source tree (inkbands.types, inkbands.convs)
-#   STEP            the built rastertoinkbands (default: route/ beside FILTER)
+#   STEP            the built rastertoinkbands (default: route/ beside FILTER);
+#                   pdftoinkbands and the colour profile are taken beside it
 # Exit status 77 (skipped) when not root or when CUPS or Ghostscript is
 # missing.
 set -u
@@ -25,6 +27,10 @@ cupsd_prepare
 [ -x "$serverbin/filter/gstoraster" ] || skip "cups-filters' gstoraster is not installed"
 cupsd_install_filter "$filter" inkbands
 cupsd_install_filter "$step" rastertoinkbands
+cupsd_install_filter "$(dirname "$step")/pdftoinkbands" pdftoinkbands
+# The colour profile where the PPDs name it, not the system's profiles.
+rm "$T/data/profiles" && mkdir "$T/data/profiles" &&
+  cp "$(dirname "$step")/inkbands-kcmy.icc" "$T/data/profiles/"
 cupsd_install_mime "$mimesrc/inkbands.types" "$mimesrc/inkbands.convs"
 cupsd_install_ppds "$ppds"/fam*.ppd
 ppd_count=$(ls "$ppds"/fam*.ppd | wc -l)
@@ -54,6 +60,7 @@ add_queue fam5-photo -P "$ppds/fam5.ppd"
 add_queue fam10000-photo -P "$ppds/fam10000.ppd"
 add_queue fam7-ps -P "$ppds/fam7.ppd"
 add_queue fam7-raster -P "$ppds/fam7.ppd"
+add_queue fam7-black -P "$ppds/fam7.ppd"
 
 # --- The document: a small photo-sized PDF with grey, light and full inks ---
 
@@ -70,6 +77,14 @@ cat >"$T/page.ps" <<'EOF'
 showpage
 EOF
 gs -q -dSAFER -sDEVICE=pdfwrite -o "$T/page.pdf" "$T/page.ps" || { echo "FAIL: no PDF"; exit 1; }
+# Black text as most applications write it: in RGB.
+cat >"$T/black.ps" <<'EOF'
+%!PS-Adobe-3.0
+<< /PageSize [288 432] >> setpagedevice
+0 0 0 setrgbcolor /Helvetica findfont 24 scalefont setfont 36 360 moveto (inkbands) show
+showpage
+EOF
+gs -q -dSAFER -sDEVICE=pdfwrite -o "$T/black.pdf" "$T/black.ps" || { echo "FAIL: no PDF"; exit 1; }
 # The photo job's page as an application would send it: raster made for the
 # printer's PPD (photo pages come in KCMY, as every rasterizer renders them).
 photo_options=(-o ColorModel=Photo -o Resolution=720dpi -o MediaType=Matte -o PageSize=4x6)
@@ -93,6 +108,7 @@ print_job fam7-colour "$T/page.pdf" -o Resolution=1440x720dpi -o MediaType=Gloss
 print_job fam7-photo "$T/page.pdf" "${photo_options[@]}"
 print_job fam7-ps "$T/page.ps" "${photo_options[@]}"
 print_job fam7-raster "$T/page.ras" "${photo_options[@]}"
+print_job fam7-black "$T/black.pdf" -o ColorModel=CMYK -o Resolution=360dpi -o PageSize=4x6
 print_job fam5-photo "$T/page.pdf" -o ColorModel=Photo -o Resolution=360dpi -o MediaType=Special \
   -o InputSlot=Roll -o Compression=PackBits -o PageSize=4x6
 print_job fam10000-photo "$T/page.pdf" -o print-quality=5 -o MediaType=Archival \
@@ -221,9 +237,9 @@ done
 # application through that step alone.
 declare -A route
 for queue in fam7-gray fam7-colour fam7-photo fam5-photo fam10000-photo; do
-  route[$queue]='pdftopdf gstoraster rastertoinkbands inkbands'
+  route[$queue]='pdftopdf pdftoinkbands rastertoinkbands inkbands'
 done
-route[fam7-ps]='gstopdf pdftopdf gstoraster rastertoinkbands inkbands'
+route[fam7-ps]='gstopdf pdftopdf pdftoinkbands rastertoinkbands inkbands'
 route[fam7-raster]='rastertoinkbands inkbands'
 
 filters_started() {  # JOB-ID
@@ -311,6 +327,14 @@ check_job fam5-photo 5
 check_job fam10000-photo 10000
 check_job fam7-ps 7
 check_job fam7-raster 7
+# A colour page's black text prints in black ink alone: no composite black.
+if grep -q "\[Job ${job_id[fam7-black]:-none}\] Job completed" "$T/log/error_log"; then
+  list_commands "$T/out/fam7-black.prn" >"$T/out/fam7-black.txt"
+  got=$(inks_printed "$T/out/fam7-black.txt")
+  [ "$got" = 00 ] || fail "fam7-black: RGB black text printed in colours '$got', expected '00'"
+else
+  fail "fam7-black: the job did not complete"
+fi
 # The same raster prints the same bytes, whether a rasterizer made it inside
 # the job or an application sent it.
 cmp -s "$T/out/fam7-photo.prn" "$T/out/fam7-raster.prn" ||
@@ -338,4 +362,4 @@ else
   fail "cupsfilter could not print: $(grep -v '^D' "$T/log/cupsfilter" | tail -n 5)"
 fi
 
-cupsd_finish "print path: 7 jobs and cupsfilter printed as expected"
+cupsd_finish "print path: 8 jobs and cupsfilter printed as expected"
