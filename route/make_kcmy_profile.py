@@ -6,10 +6,12 @@ press profile: black text arrives as a rich black (K 226 with C, M and Y
 near 180) and greys as composite CMY.  On these printers that lays three or
 four inks where one black dot belongs, and black text comes out dark grey.
 This profile describes the printer as the inks have always been driven: the
-page's sRGB values, inverted to cyan, magenta and yellow, with all of their
-common grey moved to the black ink.  So a neutral of any source prints with
-black ink alone and black is K 255; the filter's own black generation then
-decides how much of a light grey goes to composite colour.
+page's sRGB values, inverted to cyan, magenta and yellow; the grey common to
+the three moves to the black ink when the colour is neutral, and less of it
+as the colour grows more colourful.  So a neutral of any source prints with
+black ink alone and black is K 255 (the filter's own black generation then
+decides how much of a light grey goes to composite colour), while colours
+print in cyan, magenta and yellow as the former route printed them.
 
 The PPDs name the profile for their colour and photo models
 (cupsICCProfile); the rasterizers (gstoraster and pdftoraster) find it in
@@ -27,6 +29,9 @@ SRGB_TO_XYZ = ((0.4360747, 0.3850649, 0.1430804),
                (0.2225045, 0.7168786, 0.0606169),
                (0.0139322, 0.0971045, 0.7141733))
 WHITE = tuple(sum(row) for row in SRGB_TO_XYZ)
+
+# How far apart the inverted sRGB values may lie for a colour to take black.
+GREY_SPREAD = 0.25
 
 # Grid points of the tables: Lab to ink (3 inputs), ink to Lab (4 inputs).
 INK_GRID = 33
@@ -73,10 +78,13 @@ def rgb_to_lab(rgb):
     return 116 * f[1] - 16, 500 * (f[0] - f[1]), 200 * (f[1] - f[2])
 
 
-# A colour's inks: cyan, magenta and yellow from sRGB, their common part as black.
+# A colour's inks: cyan, magenta and yellow from sRGB; the common part of
+# a neutral goes to black, and less of it the more colourful the colour, so
+# that a pale sky or a skin tone is not sprinkled with black dots.
 def inks_for(L, a, b):
     cmy = [1 - v for v in lab_to_rgb(L, a, b)]
-    k = min(cmy)
+    grey = min(cmy)
+    k = grey * max(0.0, 1 - (max(cmy) - grey) / GREY_SPREAD)
     return [v - k for v in cmy] + [k]
 
 
