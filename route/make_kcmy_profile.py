@@ -14,8 +14,9 @@ decides how much of a light grey goes to composite colour), while colours
 print in cyan, magenta and yellow as the former route printed them.
 
 The PPDs name the profile for their colour and photo models
-(cupsICCProfile); the rasterizers (gstoraster and pdftoraster) find it in
-CUPS's profiles directory and hand it to the colour management.
+(inkbandsICCProfile); pdftoinkbands finds it in CUPS's profiles directory and
+gives it to Ghostscript as the output profile and as the page's DeviceCMYK,
+so colours given in inks reach the printer unchanged.
 
 Usage: make_kcmy_profile.py OUTPUT.icc
 """
@@ -100,7 +101,8 @@ def u16(v):
 
 
 def lab16(L, a, b):
-    return [max(0, min(65535, int(round(v)))) for v in (L * 652.8, (a + 128) * 256, (b + 128) * 256)]
+    encoded = (L * 652.8, (a + 128) * 256, (b + 128) * 256)
+    return [max(0, min(65535, int(round(v)))) for v in encoded]
 
 
 # A lut16 table: identity matrix and curves, then the grid of outputs.
