@@ -1,13 +1,16 @@
 // rastertoinkbands, the step between the rasterizer and the filter: which
 // pages it marks six-ink, that it changes nothing else, and that the filter
-// then prints a rendered KCMY photo page as it prints the same page in KCMYcm.
+// then prints a rendered KCMY photo page as it prints the same page in KCMYcm;
+// and pdftoinkbands, the rasterizer before it, with the job's colour profile.
 #include "harness.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <unistd.h>
 
 namespace {
 
@@ -154,6 +157,69 @@ TEST(RasterToInkbands, PassesFaultsOnToTheFilter)
   Result empty = RunStep(ppd, "", harness::WriteFile("", ".ras"));
   EXPECT_EQ(empty.status, 0);
   EXPECT_EQ(empty.out, "");
+}
+
+// pdftoinkbands, Ghostscript's rasterizer with the PPD's colour profile: a
+// page of stripes, each colour as an application gives it, and the inks each
+// stripe reaches the filter with (K C M Y, or K on grey pages).
+struct InkCase
+{
+  const char *model;                  // the job's ColorModel
+  std::vector<std::vector<int>> inks;  // per stripe, top down
+};
+
+const char kStripes[] =
+  "%!PS\n<< /PageSize [288 432] >> setpagedevice\n"
+  "0 0 0 setrgbcolor 0 360 288 72 rectfill\n"        // black text as most programs write it
+  "0.5 0.5 0.5 setrgbcolor 0 288 288 72 rectfill\n"  // a mid grey in RGB
+  "0 0 0 1 setcmykcolor 0 216 288 72 rectfill\n"     // black given as ink
+  "1 0 0 0 setcmykcolor 0 144 288 72 rectfill\n"     // cyan given as ink
+  "0 setgray 0 72 288 72 rectfill showpage\n";
+const InkCase kInks[] = {
+  {"CMYK", {{255, 0, 0, 0}, {127, 0, 0, 0}, {255, 0, 0, 0}, {0, 255, 0, 0}, {255, 0, 0, 0}}},
+  {"Photo", {{255, 0, 0, 0}, {127, 0, 0, 0}, {255, 0, 0, 0}, {0, 255, 0, 0}, {255, 0, 0, 0}}},
+  {"Gray", {{255}, {127}, {-1}, {-1}, {255}}},  // -1: the rasterizer's own grey
+};
+
+TEST(PdfToInkbands, NeutralsReachTheFilterInBlackAloneAndInksUnchanged)
+{
+  std::string step_dir = INKBANDS_STEP_BINARY;
+  step_dir.erase(step_dir.rfind('/'));
+  std::string pdf = harness::TempPath(".pdf");
+  std::string gs = "gs -q -dSAFER -sDEVICE=pdfwrite -o " + pdf + " " +
+                   harness::WriteFile(kStripes, ".ps") + " 2>/dev/null";
+  if (access("/usr/lib/cups/filter/gstoraster", X_OK) != 0 || system(gs.c_str()) != 0)
+    GTEST_SKIP() << "Ghostscript and cups-filters' gstoraster are needed";
+  // CUPS's data directory, as the scheduler names it, with the built profile.
+  std::string data = harness::TempPath(".data");
+  std::string link = "mkdir -p " + data + "/profiles && ln -sf " + step_dir +
+                     "/inkbands-kcmy.icc " + data + "/profiles/";
+  ASSERT_EQ(system(link.c_str()), 0);
+  setenv("CUPS_DATADIR", data.c_str(), 1);
+  for (const InkCase &c : kInks)
+  {
+    SCOPED_TRACE(c.model);
+    Result result = harness::RunFilterArgs(
+      {"pdftoinkbands", "1", "tester", "ink test", "1",
+       std::string("ColorModel=") + c.model + " Resolution=360dpi PageSize=4x6"},
+      INKBANDS_FAMILY7_PPD, pdf, nullptr, (step_dir + "/pdftoinkbands").c_str());
+    ASSERT_EQ(result.status, 0);
+    std::vector<Page> pages = harness::ReadRaster(harness::WriteFile(result.out, ".ras"));
+    ASSERT_EQ(pages.size(), 1u);
+    const cups_page_header2_t &h = pages[0].header;
+    for (size_t i = 0; i < c.inks.size(); i++)
+      for (size_t plane = 0; plane < c.inks[i].size(); plane++)
+      {
+        // The middle of stripe i, within the printable area (8.5 pt margins).
+        size_t row = (size_t)((36 + 72 * i - 8.5) * h.HWResolution[1] / 72);
+        size_t at = row * h.cupsBytesPerLine + plane * h.cupsWidth + h.cupsWidth / 2;
+        if (c.inks[i][plane] != -1)
+        {
+          EXPECT_EQ((int)pages[0].data[at], c.inks[i][plane]) << "stripe " << i << ", plane " << plane;
+        }
+      }
+  }
+  unsetenv("CUPS_DATADIR");
 }
 
 }  // namespace
