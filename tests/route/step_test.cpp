@@ -215,7 +215,8 @@ TEST(PdfToInkbands, NeutralsReachTheFilterInBlackAloneAndInksUnchanged)
         size_t at = row * h.cupsBytesPerLine + plane * h.cupsWidth + h.cupsWidth / 2;
         if (c.inks[i][plane] != -1)
         {
-          EXPECT_EQ((int)pages[0].data[at], c.inks[i][plane]) << "stripe " << i << ", plane " << plane;
+          EXPECT_EQ((int)pages[0].data[at], c.inks[i][plane])
+            << "stripe " << i << ", plane " << plane;
         }
       }
   }
