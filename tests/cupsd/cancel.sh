@@ -18,9 +18,8 @@ here=$(cd "$(dirname "$0")" && pwd)
 
 cupsd_skip_unless_able gs od cancel
 cupsd_prepare
-[ -x "$serverbin/filter/pdftoraster" ] || skip "cups-filters' pdftoraster is not installed"
-cupsd_install_filter "$filter" inkbands
-cupsd_install_mime "$mimesrc/inkbands.types" "$mimesrc/inkbands.convs"
+[ -x "$serverbin/filter/gstoraster" ] || skip "cups-filters' gstoraster is not installed"
+cupsd_install_route "$filter" "$mimesrc"
 cupsd_install_ppds "$ppds"/fam7.ppd
 cupsd_start
 

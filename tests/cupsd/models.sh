@@ -22,9 +22,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 cupsd_skip_unless_able gs gunzip
 cupsd_prepare
 [ -x "$serverbin/filter/gstoraster" ] || skip "cups-filters' gstoraster is not installed"
-cupsd_install_filter "$filter" inkbands
-cupsd_install_filter "$(dirname "$filter")/route/rastertoinkbands" rastertoinkbands
-cupsd_install_mime "$source/ppd/inkbands.types" "$source/ppd/inkbands.convs"
+cupsd_install_route "$filter" "$source/ppd"
 mapfile -t built <"$ppds/ppds.list"
 cupsd_install_ppds "${built[@]/#/$ppds/}"
 models=$(grep -vc '^fam[0-9]*\.ppd$' "$ppds/ppds.list")

@@ -6,32 +6,23 @@
 # device read back command by command.  Also cupsfilter with a PPD.
 # Black text in RGB must print in black ink alone.
 #
-# Usage: print_path.sh FILTER PPD_DIR SOURCE_PPD_DIR [STEP]
-#   FILTER          the built inkbands filter
+# Usage: print_path.sh FILTER PPD_DIR SOURCE_PPD_DIR
+#   FILTER          the built inkbands filter (the route's steps, route/ beside it)
 #   PPD_DIR         the compiled PPDs (famN.ppd)
 #   SOURCE_PPD_DIR  ppd/ of the source tree (inkbands.types, inkbands.convs)
-#   STEP            the built rastertoinkbands (default: route/ beside FILTER);
-#                   pdftoinkbands and the colour profile are taken beside it
 # Exit status 77 (skipped) when not root or when CUPS or Ghostscript is
 # missing.
 set -u
 filter=$1
 ppds=$2
 mimesrc=$3
-step=${4:-$(dirname "$1")/route/rastertoinkbands}
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/private_cupsd.sh"
 
 cupsd_skip_unless_able cupsfilter gs od awk
 cupsd_prepare
 [ -x "$serverbin/filter/gstoraster" ] || skip "cups-filters' gstoraster is not installed"
-cupsd_install_filter "$filter" inkbands
-cupsd_install_filter "$step" rastertoinkbands
-cupsd_install_filter "$(dirname "$step")/pdftoinkbands" pdftoinkbands
-# The colour profile where the PPDs name it, not the system's profiles.
-rm "$T/data/profiles" && mkdir "$T/data/profiles" &&
-  cp "$(dirname "$step")/inkbands-kcmy.icc" "$T/data/profiles/"
-cupsd_install_mime "$mimesrc/inkbands.types" "$mimesrc/inkbands.convs"
+cupsd_install_route "$filter" "$mimesrc"
 cupsd_install_ppds "$ppds"/fam*.ppd
 ppd_count=$(ls "$ppds"/fam*.ppd | wc -l)
 cupsd_start

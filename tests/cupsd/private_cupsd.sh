@@ -8,6 +8,9 @@
 #   cupsd_skip_unless_able TOOL...   exit 77 (skipped) unless root and the tools exist
 #   cupsd_prepare                    make $T with the installed layout
 #   cupsd_install_filter FILE NAME   a filter program of ours, as NAME
+#   cupsd_install_route FILTER PPDSRC  the filter and every step of our route
+#                                    (the build's route/ beside FILTER), the
+#                                    colour profile and the MIME rules of PPDSRC
 #   cupsd_install_mime FILE...       MIME types and conversion rules of ours
 #   cupsd_install_ppds FILE...       PPDs, listed by lpinfo -m as inkbands/NAME
 #   cupsd_start                      start cupsd; sets $port and CUPS_SERVER
@@ -84,6 +87,19 @@ cupsd_prepare() {
 
 cupsd_install_filter() { # FILE NAME
   install -m 755 "$1" "$T/bin/filter/$2"
+}
+
+cupsd_install_route() { # FILTER SOURCE_PPD_DIR
+  local route
+  route=$(dirname "$1")/route
+  cupsd_install_filter "$1" inkbands
+  cupsd_install_filter "$route/rastertoinkbands" rastertoinkbands
+  cupsd_install_filter "$route/pdftoinkbands" pdftoinkbands
+  # The colour profile where the PPDs name it, not the system's profiles.
+  rm -f "$T/data/profiles"
+  mkdir -p "$T/data/profiles"
+  cp "$route/inkbands-kcmy.icc" "$T/data/profiles/"
+  cupsd_install_mime "$2/inkbands.types" "$2/inkbands.convs"
 }
 
 cupsd_install_mime() {
