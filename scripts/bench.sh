@@ -10,7 +10,7 @@
 # --filter measures another build of the filter (for before/after figures).
 # The whole print path prints samples/photo.pdf (A4, full bleed) at
 # 1440 x 720 dpi with the family 7 PPD through cupsfilter -e, as a user's job
-# takes it, in Photo, CMYK and Gray, by today's route (gstoraster, then
+# takes it, in Photo, CMYK and Gray, by today's route (pdftoinkbands, then
 # rastertoinkbands) and, side by side, by the former one (pdftoraster straight
 # to the filter): median wall time and the peak memory of every process.
 # The raster files (about 3.5 GB) are written once to $INKBANDS_BENCH_DATA
@@ -75,8 +75,10 @@ path_route() {  # DIR CONVS-LINE PPD-SED
     [ "${entry##*/}" = filter ] || ln -s "$entry" "$dir/bin/"
   done
   for entry in "$(cups-config --datadir)"/*; do
-    case ${entry##*/} in mime | model | drv) ;; *) ln -s "$entry" "$dir/data/" ;; esac
+    case ${entry##*/} in mime | model | drv | profiles) ;; *) ln -s "$entry" "$dir/data/" ;; esac
   done
+  mkdir -p "$dir/data/profiles"
+  cp "$build/route/inkbands-kcmy.icc" "$dir/data/profiles/"
   for entry in "$(cups-config --datadir)"/mime/*; do
     case ${entry##*/} in inkbands.*) ;; *) ln -s "$entry" "$dir/data/mime/" ;; esac
   done
@@ -84,7 +86,8 @@ path_route() {  # DIR CONVS-LINE PPD-SED
   echo "$2" >"$dir/data/mime/inkbands.convs"
   sed "$3" "$build/ppd/fam7.ppd" >"$dir/fam7.ppd"
   for entry in "$(cups-config --serverbin)"/filter/* "$filter" \
-    "$PWD/$build/route/rastertoinkbands" "$(command -v gs)"; do
+    "$PWD/$build/route/rastertoinkbands" "$PWD/$build/route/pdftoinkbands" \
+    "$(command -v gs)"; do
     name=${entry##*/}
     case $name in *epson* | *escp*) continue ;; esac
     printf '#!/bin/sh\nexec /usr/bin/time -a -o %s -f "%s %%e %%M" %s "$@"\n' \
