@@ -5,9 +5,11 @@
 # micro-benchmarks.
 #
 #   scripts/bench.sh [--filter PATH] [--runs N] [--cases NAME,...]
-#                    [--micro REGEX] [--no-micro] [--no-jobs]
+#                    [--threads "1 N ..."] [--micro REGEX] [--no-micro] [--no-jobs]
 #
 # --filter measures another build of the filter (for before/after figures).
+# --threads lists the INKBANDS_THREADS settings the jobs run with (default:
+# 1 and the number of processors), each reporting wall and processor time.
 # The raster files (about 3.5 GB) are written once to $INKBANDS_BENCH_DATA
 # (default /tmp/inkbands-bench) and reused.
 set -euo pipefail
@@ -21,11 +23,13 @@ cases=
 micro=.
 do_micro=1
 do_jobs=1
+threads="1 $(nproc)"
 while [ $# -gt 0 ]; do
   case "$1" in
     --filter) filter=$(realpath "$2"); shift 2 ;;
     --runs) runs=$2; shift 2 ;;
     --cases) cases=$2; shift 2 ;;
+    --threads) threads=$2; shift 2 ;;
     --micro) micro=$2; shift 2 ;;
     --no-micro) do_micro=0; shift ;;
     --no-jobs) do_jobs=0; shift ;;
@@ -44,10 +48,12 @@ if [ "$do_jobs" = 1 ]; then
     echo "need about 4 GB free in $data for the raster files" >&2
     exit 1
   fi
-  echo "== whole jobs: $filter"
   args=(--filter "$filter" --floor "$build/bench/inkbands-floor" --dir "$data" --runs "$runs")
   [ -n "$cases" ] && args+=(--cases "$cases")
-  "$build/bench/inkbands-jobbench" "${args[@]}"
+  for t in $threads; do
+    echo "== whole jobs: $filter, INKBANDS_THREADS=$t (load: $(cut -d' ' -f1-3 /proc/loadavg))"
+    INKBANDS_THREADS=$t "$build/bench/inkbands-jobbench" "${args[@]}"
+  done
 fi
 
 if [ "$do_micro" = 1 ]; then
