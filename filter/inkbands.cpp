@@ -1624,6 +1624,7 @@ static void PackLine(ppd_file_t *ppd, const page_header_t *header, int y,
 
 constexpr int kQueuedLines = 8;  // lines between reading and sending
 constexpr int kSplitBehind = 4;  // lines the first worker may lag before lines split
+constexpr uint64_t kMaxQueueMemory = 64ull << 20;  // bytes the queue may take
 
 // One line on its way from the raster to the bands.
 struct QueuedLine
@@ -1648,11 +1649,15 @@ static int GroupCount[kMaxPlanes];    // planes of each group
 static long GroupDone[kMaxPlanes];    // lines each group has dithered
 static int WorkersBusy;               // workers in the middle of a line
 static bool QueueStopped;             // workers take no more lines
-static bool MainWaiting;              // the main thread waits for the workers
+static long MainUntil = -1;           // lines the main thread waits to see dithered
+static bool MainStopping;             // the main thread waits for idle workers
 // Plain POSIX objects: nothing to destroy at exit while workers wait on them.
 static pthread_mutex_t QueueLock = PTHREAD_MUTEX_INITIALIZER;
-static pthread_cond_t QueueReady = PTHREAD_COND_INITIALIZER;  // a line to dither
-static pthread_cond_t QueueDone = PTHREAD_COND_INITIALIZER;   // a line dithered
+static pthread_cond_t WorkerReady[kMaxPlanes] = {  // a line for worker g
+  PTHREAD_COND_INITIALIZER, PTHREAD_COND_INITIALIZER, PTHREAD_COND_INITIALIZER,
+  PTHREAD_COND_INITIALIZER, PTHREAD_COND_INITIALIZER, PTHREAD_COND_INITIALIZER,
+  PTHREAD_COND_INITIALIZER};
+static pthread_cond_t QueueDone = PTHREAD_COND_INITIALIZER;  // what the main thread waits for
 
 // Threads to dither with: INKBANDS_THREADS, else the processors the filter
 // may run on.
@@ -1699,6 +1704,15 @@ static bool CanDither(int g)
   return true;
 }
 
+// Wake the workers that can go on, and only those: a worker woken for
+// nothing costs two switches of the processor. Called with the lock held.
+static void WakeWorkers()
+{
+  for (int g = 0; g < Groups; g++)
+    if (CanDither(g))
+      pthread_cond_signal(&WorkerReady[g]);
+}
+
 // One worker: dithers its group's planes of each line made ready, in order.
 static void *DitherWorker(void *arg)
 {
@@ -1707,7 +1721,7 @@ static void *DitherWorker(void *arg)
   for (;;)
   {
     while (!CanDither(g))
-      pthread_cond_wait(&QueueReady, &QueueLock);
+      pthread_cond_wait(&WorkerReady[g], &QueueLock);
     const QueuedLine &queued = Queue[GroupDone[g] % kQueuedLines];
     bool whole = queued.whole;
     WorkersBusy++;
@@ -1725,8 +1739,8 @@ static void *DitherWorker(void *arg)
       GroupDone[h]++;
     // A whole line lets the other groups go on; a split one may let the
     // first worker take its next whole line.
-    pthread_cond_broadcast(&QueueReady);
-    if (MainWaiting)
+    WakeWorkers();
+    if (MainStopping ? WorkersBusy == 0 : MainUntil >= 0 && LinesDithered() >= MainUntil)
       pthread_cond_signal(&QueueDone);
   }
   return nullptr;
@@ -1755,7 +1769,11 @@ static void QueueSetup(const page_header_t *header)
   if (DitherThreads < 2)
     return;
 
+  // A line in the queue holds its ink amounts and four bytes of weights per
+  // pixel and plane; a roll too wide for a modest queue goes the one way.
   int width = (int)header->cupsWidth;
+  if ((uint64_t)width * PrinterPlanes * 5 * kQueuedLines > kMaxQueueMemory)
+    return;
   if (width != QueueWidth || PrinterPlanes != QueuePlanes)
   {
     FreeQueue();
@@ -1810,10 +1828,10 @@ static void QueueSetup(const page_header_t *header)
 static void SendQueuedLines(ppd_file_t *ppd, const page_header_t *header, long until)
 {
   pthread_mutex_lock(&QueueLock);
-  MainWaiting = true;
+  MainUntil = until;
   while (LinesDithered() < until)
     pthread_cond_wait(&QueueDone, &QueueLock);
-  MainWaiting = false;
+  MainUntil = -1;
   long ready = LinesDithered();
   pthread_mutex_unlock(&QueueLock);
   int width = (int)header->cupsWidth;
@@ -1867,7 +1885,7 @@ static void QueueLine(ppd_file_t *ppd, cups_raster_t *raster, const page_header_
   pthread_mutex_lock(&QueueLock);
   queued.whole = queued.blank || queued.dithered || QueueRead - GroupDone[0] < kSplitBehind;
   QueueRead++;
-  pthread_cond_broadcast(&QueueReady);
+  WakeWorkers();
   pthread_mutex_unlock(&QueueLock);
   // The page's progress goes out every 128 lines and at its end: the bands
   // of the lines before are sent first, as with one thread, so that the
@@ -1892,10 +1910,10 @@ static void StopDitherThreads()
   pthread_mutex_lock(&QueueLock);
   QueueStopped = true;
   QueueOn = false;
-  MainWaiting = true;
+  MainStopping = true;
   while (WorkersBusy > 0)
     pthread_cond_wait(&QueueDone, &QueueLock);
-  MainWaiting = false;
+  MainStopping = false;
   pthread_mutex_unlock(&QueueLock);
 }
 
