@@ -1611,16 +1611,16 @@ static void PackLine(ppd_file_t *ppd, const page_header_t *header, int y,
 }
 
 // ---------------------------------------------------------------------------
-// Dither threads. The inks of a line have independent error chains: each
-// worker dithers a fixed group of them, line after line, while the main
-// thread reads the next lines and makes them ready (ink split, random
-// weights drawn in the order one thread would take them) and packs and
-// sends the lines the workers have finished, in page order. The printer
-// gets the same bytes as from one thread.
-//
+// Dither threads. The main thread reads the lines and packs and sends the
+// lines the workers have dithered, in page order, up to kQueuedLines behind.
 // One thread runs all inks of a line side by side faster than several
-// threads run a group each, so the first worker takes whole lines while it
-// keeps up, and lines are split into the groups only when it falls behind.
+// threads run a group each, and the random weights are best drawn where
+// they are used: the first worker dithers whole lines, as one thread would,
+// while it keeps up. When it falls behind, lines are split: it makes the
+// line ready (ink split, every ink's weights drawn in the order one thread
+// would take them) and each worker dithers a group of the inks, whose error
+// chains are independent. The printer gets the same bytes as from one
+// thread.
 
 constexpr int kQueuedLines = 8;  // lines between reading and sending
 constexpr int kSplitBehind = 4;  // lines the first worker may lag before lines split
@@ -1632,8 +1632,8 @@ struct QueuedLine
   unsigned char *pixels;  // one row per plane
   dither_line_t *line;    // the line made ready for the workers
   int y;                  // raster line on the page
+  unsigned bytes;         // bytes the raster line had
   bool blank;             // no ink: nothing to dither
-  bool dithered;          // dithered by the main thread already
   bool whole;             // the first worker dithers every plane
 };
 
@@ -1647,6 +1647,7 @@ static int Groups;                    // ink groups of the page, one per worker
 static int GroupFirst[kMaxPlanes];    // first plane of each group
 static int GroupCount[kMaxPlanes];    // planes of each group
 static long GroupDone[kMaxPlanes];    // lines each group has dithered
+static long LinesPrepared;            // lines the first worker has made ready
 static int WorkersBusy;               // workers in the middle of a line
 static bool QueueStopped;             // workers take no more lines
 static long MainUntil = -1;           // lines the main thread waits to see dithered
@@ -1695,7 +1696,7 @@ static bool CanDither(int g)
     return false;
   long y = GroupDone[g];
   if (!Queue[y % kQueuedLines].whole)
-    return true;
+    return g == 0 || LinesPrepared > y;
   if (g > 0)
     return false;
   for (int h = 1; h < Groups; h++)
@@ -1722,19 +1723,51 @@ static void *DitherWorker(void *arg)
   {
     while (!CanDither(g))
       pthread_cond_wait(&WorkerReady[g], &QueueLock);
-    const QueuedLine &queued = Queue[GroupDone[g] % kQueuedLines];
+    long y = GroupDone[g];
+    QueuedLine &queued = Queue[y % kQueuedLines];
     bool whole = queued.whole;
     WorkersBusy++;
     pthread_mutex_unlock(&QueueLock);
-    if (!queued.blank && !queued.dithered)
+    unsigned char *rows[kMaxPlanes] = {};
+    for (int p = 0; p < PrinterPlanes; p++)
+      rows[p] = queued.pixels + (size_t)p * QueueWidth;
+    if (queued.blank)
     {
-      if (whole)
-        cupsDitherPlanes(DitherState, queued.line, 0, PrinterPlanes);
-      else
-        cupsDitherPlanes(DitherState, queued.line, GroupFirst[g], GroupCount[g]);
+      // Blank paper: nothing to dither, the direction stays.
+    }
+    else if (whole)
+      DitherLine(rows, queued.bytes, QueueWidth);
+    else if (g > 0)
+      cupsDitherPlanes(DitherState, queued.line, GroupFirst[g], GroupCount[g]);
+    else
+    {
+      // The library takes cyan, magenta, yellow, black, light cyan, light
+      // magenta; a four- or six-ink raster line starts with black.
+      unsigned char *inks[kMaxPlanes] = {rows[1], rows[2], rows[3], rows[0], rows[4], rows[5]};
+      bool ready = cupsDitherPrepare(DitherState, queued.line, DitherLut, DitherLut,
+                                     PrinterPlanes >= 4 ? inks : rows, PrinterPlanes);
+      pthread_mutex_lock(&QueueLock);
+      if (!ready)
+      {
+        // A line only the one-thread calls can dither waits for every
+        // group to finish the line before.
+        queued.whole = whole = true;
+        while (!QueueStopped && !CanDither(0))
+          pthread_cond_wait(&WorkerReady[0], &QueueLock);
+      }
+      bool stopped = QueueStopped;
+      LinesPrepared = y + 1;
+      WakeWorkers();
+      pthread_mutex_unlock(&QueueLock);
+      if (ready)
+        cupsDitherPlanes(DitherState, queued.line, GroupFirst[0], GroupCount[0]);
+      else if (!stopped)
+        DitherLine(rows, queued.bytes, QueueWidth);
     }
     pthread_mutex_lock(&QueueLock);
     WorkersBusy--;
+    if (g == 0)
+      LinesPrepared = y + 1;
     for (int h = whole ? 0 : g; h < (whole ? Groups : g + 1); h++)
       GroupDone[h]++;
     // A whole line lets the other groups go on; a split one may let the
@@ -1817,6 +1850,7 @@ static void QueueSetup(const page_header_t *header)
     GroupCount[g] = (g + 1) * PrinterPlanes / groups - GroupFirst[g];
     GroupDone[g] = 0;
   }
+  LinesPrepared = 0;
   QueueRead = QueueSent = 0;
   QueueStopped = false;
   QueueOn = true;
@@ -1863,27 +1897,13 @@ static void QueueLine(ppd_file_t *ppd, cups_raster_t *raster, const page_header_
 
   ReadPixels(raster, queued.pixels, bytes);
   queued.y = y;
+  queued.bytes = bytes;
   queued.blank = cupsCheckBytes(queued.pixels, (int)bytes);
-  queued.dithered = false;
   if (PrinterPlanes == 6 && (queued.blank || bytes < 6u * width))
     memset(rows[4], 0, 2 * (size_t)width);
-  if (!queued.blank)
-  {
-    // The library takes cyan, magenta, yellow, black, light cyan, light
-    // magenta; a four- or six-ink raster line starts with black.
-    unsigned char *inks[kMaxPlanes] = {rows[1], rows[2], rows[3], rows[0], rows[4], rows[5]};
-    if (!cupsDitherPrepare(DitherState, queued.line, DitherLut, DitherLut,
-                           PrinterPlanes >= 4 ? inks : rows, PrinterPlanes))
-    {
-      // The one-thread calls dither after every line before this one.
-      SendQueuedLines(ppd, header, QueueRead);
-      DitherLine(rows, bytes, width);
-      queued.dithered = true;
-    }
-  }
 
   pthread_mutex_lock(&QueueLock);
-  queued.whole = queued.blank || queued.dithered || QueueRead - GroupDone[0] < kSplitBehind;
+  queued.whole = queued.blank || Groups == 1 || QueueRead - GroupDone[0] < kSplitBehind;
   QueueRead++;
   WakeWorkers();
   pthread_mutex_unlock(&QueueLock);
