@@ -332,7 +332,10 @@ TEST_F(DitherTest, SplitLinesMatchTheOneThreadCalls)
         std::vector<Line> in(6, Line(kWidth));
         for (int p = 0; p < 6; p++)
           for (int x = 0; x < kWidth; x++)
-            in[p][x] = (x + y + p) % 4 == 0 || (y == 2 && p == 1) ? 0 : (x * 37 + y * 91 + p * 53) % 256;
+          {
+            bool blank = (x + y + p) % 4 == 0 || (y == 2 && p == 1);
+            in[p][x] = blank ? 0 : (x * 37 + y * 91 + p * 53) % 256;
+          }
         unsigned char *r[6];
         for (int p = 0; p < 6; p++)
           r[p] = in[p].data();
