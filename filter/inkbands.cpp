@@ -1824,7 +1824,11 @@ static void QueueSetup(const page_header_t *header)
     QueuePlanes = PrinterPlanes;
   }
 
-  int groups = DitherThreads < PrinterPlanes ? DitherThreads : PrinterPlanes;
+  // Fewer than three inks side by side run so much slower a plane that a
+  // split line costs more than it saves: groups hold three inks or more.
+  int groups = PrinterPlanes / 3 > 1 ? PrinterPlanes / 3 : 1;
+  if (groups > DitherThreads)
+    groups = DitherThreads;
   // Signals belong to the main thread: the workers start with them blocked.
   sigset_t all, old;
   sigfillset(&all);
