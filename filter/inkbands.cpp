@@ -1799,7 +1799,9 @@ static void QueueSetup(const page_header_t *header)
   QueueOn = false;
   if (DitherThreads < 0)
     DitherThreads = DitherThreadCount();
-  if (DitherThreads < 2)
+  // One ink's dither is too short a step to hand to another thread: the
+  // hand-over costs what the overlap saves.
+  if (DitherThreads < 2 || PrinterPlanes < 3)
     return;
 
   // A line in the queue holds its ink amounts and four bytes of weights per
