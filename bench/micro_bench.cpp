@@ -95,6 +95,43 @@ void DitherLine(benchmark::State &state, int planes, bool black_generation)
   cupsDitherSetBlackGeneration(0, 255);
 }
 
+// Dithers a six-ink line made ready ahead in groups of range(0) planes side
+// by side, as each of the filter's dither threads takes one group (here one
+// group after the other); making the line ready is not timed.
+void BM_DitherPlanes(benchmark::State &state)
+{
+  const int group = (int)state.range(0);
+  cupsDitherSetBlackGeneration(32, 255);
+  lut_entry_t *lut = PageLut();
+  dither_state_t *dither = cupsDitherNew(kWidth, 6);
+  dither_line_t *line = cupsDitherLineNew(kWidth, 6);
+  std::vector<std::vector<unsigned char>> input, work;
+  unsigned char *rows[6];
+  for (int p = 0; p < 6; p++)
+  {
+    input.push_back(PhotoRow(p));
+    work.push_back(input.back());
+    rows[p] = work[p].data();
+  }
+  for (auto _ : state)
+  {
+    state.PauseTiming();
+    for (int p = 0; p < 6; p++)
+      memcpy(work[p].data(), input[p].data(), kWidth);
+    cupsDitherPrepare(dither, line, lut, lut, rows, 6);
+    state.ResumeTiming();
+    for (int first = 0; first < 6; first += group)
+      cupsDitherPlanes(dither, line, first, group < 6 - first ? group : 6 - first);
+    benchmark::DoNotOptimize(work[0].data());
+  }
+  state.SetItemsProcessed(state.iterations() * (int64_t)kWidth * 6);
+  state.SetLabel("items = pixel-planes");
+  cupsDitherLineDelete(line);
+  cupsDitherDelete(dither);
+  cupsLutDelete(lut);
+  cupsDitherSetBlackGeneration(0, 255);
+}
+
 void BM_Dither1(benchmark::State &state) { DitherLine(state, 1, false); }
 void BM_Dither3(benchmark::State &state) { DitherLine(state, 3, false); }
 void BM_Dither4_NoBlackGeneration(benchmark::State &state) { DitherLine(state, 4, false); }
@@ -107,6 +144,7 @@ BENCHMARK(BM_Dither4_NoBlackGeneration);
 BENCHMARK(BM_Dither4_BlackGeneration);
 BENCHMARK(BM_Dither6_NoSplit);
 BENCHMARK(BM_Dither6_BlackGenerationAndSplit);
+BENCHMARK(BM_DitherPlanes)->Arg(1)->Arg(2)->Arg(3)->Arg(6);
 
 // Packs one plane of a line, whole (step 1) or one of two columns (step 2).
 void BM_PackHorizontal(benchmark::State &state)

@@ -211,14 +211,14 @@ void cupsDitherDelete(dither_state_t *state)
 
 // The two error rows of a plane for the current direction: the one the
 // last line left for this one, and the one this line leaves for the next.
-static void plane_rows(const dither_state_t *state, int plane, const int **cur,
-                       int **next)
+static void plane_rows(const dither_state_t *state, int plane, int direction,
+                       const int **cur, int **next)
 {
   const size_t row = (size_t)state->width + 4;
   int *row_a = state->errors + (size_t)plane * row + 2;
   int *row_b = state->errors + (size_t)(state->planes + plane) * row + 2;
-  *cur = state->direction == 0 ? row_a : row_b;
-  *next = state->direction == 0 ? row_b : row_a;
+  *cur = direction == 0 ? row_a : row_b;
+  *next = direction == 0 ? row_b : row_a;
 }
 
 // Dithers one line of one ink plane in place from ink amounts to dot levels,
@@ -233,7 +233,7 @@ static void cups_dither(dither_state_t *state, const lut_entry_t *lut,
 
   const int *cur;
   int *next;
-  plane_rows(state, plane, &cur, &next);
+  plane_rows(state, plane, state->direction, &cur, &next);
 
   ptrdiff_t x, end, dx;
   if (state->direction == 0)
@@ -413,7 +413,8 @@ struct chunk
   int32_t a[kSideBySide][kChunk + 4];
   int32_t e[kSideBySide][kChunk + 4];
 };
-static chunk line_chunk;
+// Each thread that dithers has its own.
+static thread_local chunk line_chunk;
 
 // Runs the error chains of count planes over the n pixels of a chunk in
 // scan order dx (1 or -1), all with the same cells; carry and the weight
@@ -517,7 +518,7 @@ static void dither_planes(const dither_state_t *state, unsigned char *const *row
   int64_t carry[count];
   for (int p = 0; p < count; p++)
   {
-    plane_rows(state, first + p, &cur[p], &next[p]);
+    plane_rows(state, first + p, dx > 0 ? 0 : 1, &cur[p], &next[p]);
     carry[p] = cur[p][dx > 0 ? 0 : width - 1];
     // Nothing comes before the first pixel.
     for (int k = 0; k < kChunk + 4; k++)
@@ -877,6 +878,135 @@ void cupsDither6(dither_state_t *state, const lut_entry_t *color_table,
   state->direction = 1 - state->direction;
 }
 
+// ---------------------------------------------------------------------------
+// Lines dithered plane by plane, on several threads
+//
+// A line is made ready in the order of the page: the ink split, the tables,
+// and the weights of every plane drawn ahead in one sequence, the order one
+// ink after another would take them. Its planes can then be dithered apart,
+// each plane's lines in page order, while the next lines are made ready.
+
+// One line's inks ready to be dithered plane by plane.
+struct dither_line_s
+{
+  int width;                         // pixels per line
+  int capacity;                      // planes the record has room for
+  int planes;                        // planes of the line made ready
+  int direction;                     // scan direction of this line
+  unsigned char *rows[kSideBySide];  // ink amounts in, dot levels out
+  const cell_table *tables[kSideBySide];
+  const uint32_t *first_weight[kSideBySide];  // each plane's share of the weights
+  uint32_t *block;                   // the generator's history, then the weights
+};
+
+// Makes the record of one line of up to planes inks, weights included.
+dither_line_t *cupsDitherLineNew(int width, int planes)
+{
+  if (width <= 0 || planes <= 0 || planes > kSideBySide)
+    return nullptr;
+  size_t words = kWeightHistory + (size_t)planes * (size_t)width;
+  dither_line_t *line = (dither_line_t *)calloc(1, sizeof(dither_line_t));
+  uint32_t *block = (uint32_t *)malloc(words * sizeof(uint32_t));
+  if (line == nullptr || block == nullptr)
+  {
+    free(line);
+    free(block);
+    return nullptr;
+  }
+  line->width = width;
+  line->capacity = planes;
+  line->block = block;
+  return line;
+}
+
+// Releases a line record.
+void cupsDitherLineDelete(dither_line_t *line)
+{
+  if (line == nullptr)
+    return;
+  free(line->block);
+  free(line);
+}
+
+// Makes one line ready: black generation and the light split as cupsDither4
+// and cupsDither6 do them, the tables, and every plane's weights drawn.
+int cupsDitherPrepare(dither_state_t *state, dither_line_t *line,
+                      const lut_entry_t *color_table,
+                      const lut_entry_t *black_table,
+                      unsigned char *const *rows, int planes)
+{
+  if (state == nullptr || line == nullptr || rows == nullptr ||
+      (planes != 1 && planes != 3 && planes != 4 && planes != 6) ||
+      planes > state->planes || planes > line->capacity ||
+      state->width != line->width)
+    return 0;
+
+  if (!loginit)
+  {
+    fill_spread(logtable);
+    loginit = 1;
+  }
+
+  // Rows that share memory, or tables with absurd residuals, take the
+  // one-thread calls, which dither them one pixel after the other.
+  const int width = state->width;
+  if (any_overlap(rows, planes, width))
+    return 0;
+  const lut_entry_t *luts[kSideBySide];
+  for (int p = 0; p < planes; p++)
+    luts[p] = planes == 1 || p == 3 ? black_table : color_table;
+  for (int p = 0; p < planes; p++)
+  {
+    line->tables[p] = p > 0 && luts[p] == luts[p - 1] ? line->tables[p - 1] : cells_of(luts[p]);
+    if (!line->tables[p]->tame)
+      return 0;
+  }
+
+  if (use_lut && planes >= 4)
+    split_inks(width, rows[0], rows[1], rows[2], rows[3], planes == 6 ? rows[4] : nullptr,
+               planes == 6 ? rows[5] : nullptr);
+
+  uint32_t *weights = line->block + kWeightHistory;
+  size_t drawn = 0;
+  for (int p = 0; p < planes; p++)
+  {
+    line->rows[p] = rows[p];
+    line->first_weight[p] = weights + drawn;
+    drawn += count_inked(rows[p], width);
+  }
+  draw_weights(weights, drawn);
+
+  line->planes = planes;
+  line->direction = state->direction;
+  state->direction = 1 - state->direction;
+  return 1;
+}
+
+// Dithers count planes of a ready line, first and on. Other threads may
+// dither the line's other planes at the same time.
+void cupsDitherPlanes(dither_state_t *state, const dither_line_t *line,
+                      int first, int count)
+{
+  if (state == nullptr || line == nullptr || first < 0 || count <= 0 ||
+      first + count > line->planes || state->width != line->width)
+    return;
+
+  // Planes that follow each other with the same table run side by side.
+  for (int end = first + count, n; first < end; first += n)
+  {
+    n = 1;
+    while (first + n < end && line->tables[first + n] == line->tables[first])
+      n++;
+    const uint32_t *weight[kSideBySide];
+    for (int i = 0; i < n; i++)
+      weight[i] = line->first_weight[first + i];
+    if (line->direction == 0)
+      dither_run<1>(state, line->rows + first, first, n, line->tables[first], weight);
+    else
+      dither_run<-1>(state, line->rows + first, first, n, line->tables[first], weight);
+  }
+}
+
 // Dithers one plane of a line of 16-bit samples into dot levels.
 void cupsDitherN(dither_state_t *state, const lut_entry_t *lut,
                  const unsigned short *samples, int step,
@@ -901,7 +1031,7 @@ void cupsDitherN(dither_state_t *state, const lut_entry_t *lut,
 
   const int *cur;
   int *next;
-  plane_rows(state, plane, &cur, &next);
+  plane_rows(state, plane, state->direction, &cur, &next);
 
   ptrdiff_t x, end, dx;
   if (state->direction == 0)

@@ -20,6 +20,8 @@
 #include <csignal>
 #include <fcntl.h>
 #include <initializer_list>
+#include <pthread.h>
+#include <sched.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -905,6 +907,9 @@ static const int *DotSizeRow(ppd_file_t *ppd, const page_header_t *header,
   return table + n * paper_class;
 }
 
+static void QueueSetup(const page_header_t *header);
+static void StopDitherThreads();
+
 // Prepare the dither of a contone page: pixel rows, error state, dot table,
 // black generation and the light-ink split.
 static void ColourSetup(ppd_file_t *ppd, const page_header_t *header,
@@ -972,6 +977,7 @@ static void ColourSetup(ppd_file_t *ppd, const page_header_t *header,
     cupsDitherSetLightCyan(cyan);
     cupsDitherSetLightMagenta(magenta);
   }
+  QueueSetup(header);
 }
 
 // Build the page's band pool (woven pages) or row block (unwoven pages)
@@ -1618,6 +1624,406 @@ static void StoreRow(ppd_file_t *ppd, const page_header_t *header, int slot,
     FullBand(ppd, header, slot, plane);
 }
 
+// Dither one line of every plane with the one-thread calls of the library.
+static void DitherLine(unsigned char *const *rows, unsigned bytes, int width)
+{
+  switch (PrinterPlanes)
+  {
+    case 1:
+      cupsDither1(DitherState, DitherLut, rows[0]);
+      break;
+    case 3:
+      cupsDither3(DitherState, DitherLut, rows[0], rows[1], rows[2]);
+      break;
+    case 4:
+      cupsDither4(DitherState, DitherLut, DitherLut, rows[1], rows[2], rows[3], rows[0]);
+      break;
+    case 6:
+      // A line that carries only K, C, M and Y gets its light rows from
+      // the ink split; they start empty, never stale.
+      if (bytes < 6u * width)
+        memset(rows[4], 0, 2 * (size_t)width);
+      cupsDither6(DitherState, DitherLut, DitherLut, rows[1], rows[2], rows[3], rows[0],
+                  rows[4], rows[5]);
+      break;
+  }
+}
+
+// Pack one dithered line into the printer's rows: woven into the bands, or
+// sent as it is when the page is not woven.
+static void PackLine(ppd_file_t *ppd, const page_header_t *header, int y,
+                     unsigned char *const *rows, bool blank)
+{
+  int width = (int)header->cupsWidth;
+
+  if (DotRowMax == 1)
+  {
+    if (blank)
+    {
+      OutputFeed++;
+      return;
+    }
+    for (int p = 0; p < PrinterPlanes; p++)
+    {
+      if (BitPlanes == 1)
+        cupsPackHorizontal(rows[p], DotBuffers[p], width, 0, 1);
+      else
+        cupsPackHorizontal2(rows[p], DotBuffers[p], width, 1);
+    }
+    OutputLine(ppd, header);
+    return;
+  }
+
+  int columns = width / DotColStep;
+  int slot = y % DotRowStep;
+  for (int x = 0; x < DotColStep; x++, slot += DotRowStep)
+  {
+    for (int p = 0; p < PrinterPlanes; p++)
+    {
+      dot_band_t *band = DotBands[slot][p];
+      unsigned char *row = band->buffer + (size_t)band->row * DotBufferSize;
+      if (BitPlanes == 1)
+        cupsPackHorizontal(rows[p] + x, row, columns, 0, DotColStep);
+      else
+        cupsPackHorizontal2(rows[p] + x, row, columns, DotColStep);
+      StoreRow(ppd, header, slot, p);
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Dither threads. The main thread reads the lines and packs and sends the
+// lines the workers have dithered, in page order, up to kQueuedLines behind.
+// One thread runs all inks of a line side by side faster than several
+// threads run a group each, and the random weights are best drawn where
+// they are used: the first worker dithers whole lines, as one thread would,
+// while it keeps up. When it falls behind, lines are split: it makes the
+// line ready (ink split, every ink's weights drawn in the order one thread
+// would take them) and each worker dithers a group of the inks, whose error
+// chains are independent. The printer gets the same bytes as from one
+// thread.
+
+constexpr int kQueuedLines = 8;  // lines between reading and sending
+constexpr int kSplitBehind = 4;  // lines the first worker may lag before lines split
+constexpr uint64_t kMaxQueueMemory = 64ull << 20;  // bytes the queue may take
+
+// One line on its way from the raster to the bands.
+struct QueuedLine
+{
+  unsigned char *pixels;  // one row per plane
+  dither_line_t *line;    // the line made ready for the workers
+  int y;                  // raster line on the page
+  unsigned bytes;         // bytes the raster line had
+  bool blank;             // no ink: nothing to dither
+  bool whole;             // the first worker dithers every plane
+};
+
+static int DitherThreads = -1;        // workers allowed; 1: the main thread alone
+static int DitherWorkers;             // workers started
+static QueuedLine Queue[kQueuedLines];
+static int QueueWidth, QueuePlanes;   // size the queue's buffers have
+static bool QueueOn;                  // the page's lines go through the queue
+static long QueueRead, QueueSent;     // lines read and made ready; lines sent
+static int Groups;                    // ink groups of the page, one per worker
+static int GroupFirst[kMaxPlanes];    // first plane of each group
+static int GroupCount[kMaxPlanes];    // planes of each group
+static long GroupDone[kMaxPlanes];    // lines each group has dithered
+static long LinesPrepared;            // lines the first worker has made ready
+static int WorkersBusy;               // workers in the middle of a line
+static bool QueueStopped;             // workers take no more lines
+static long MainUntil = -1;           // lines the main thread waits to see dithered
+static bool MainStopping;             // the main thread waits for idle workers
+// Plain POSIX objects: nothing to destroy at exit while workers wait on them.
+static pthread_mutex_t QueueLock = PTHREAD_MUTEX_INITIALIZER;
+static pthread_cond_t WorkerReady[kMaxPlanes] = {  // a line for worker g
+  PTHREAD_COND_INITIALIZER, PTHREAD_COND_INITIALIZER, PTHREAD_COND_INITIALIZER,
+  PTHREAD_COND_INITIALIZER, PTHREAD_COND_INITIALIZER, PTHREAD_COND_INITIALIZER,
+  PTHREAD_COND_INITIALIZER};
+static pthread_cond_t QueueDone = PTHREAD_COND_INITIALIZER;  // what the main thread waits for
+
+// Threads to dither with: INKBANDS_THREADS, else the processors the filter
+// may run on.
+static int DitherThreadCount()
+{
+  const char *value = getenv("INKBANDS_THREADS");
+  if (value && *value)
+  {
+    char *end;
+    long n = strtol(value, &end, 10);
+    if (*end == '\0' && n >= 1)
+      return n > kMaxPlanes ? kMaxPlanes : (int)n;
+    fprintf(stderr, "DEBUG: INKBANDS_THREADS=\"%s\" is not a thread count; ignored.\n", value);
+  }
+  cpu_set_t cpus;
+  if (sched_getaffinity(0, sizeof(cpus), &cpus) == 0 && CPU_COUNT(&cpus) > 1)
+    return CPU_COUNT(&cpus) > kMaxPlanes ? kMaxPlanes : CPU_COUNT(&cpus);
+  return 1;
+}
+
+// Lines every group has dithered.
+static long LinesDithered()
+{
+  long done = QueueRead;
+  for (int g = 0; g < Groups; g++)
+    done = GroupDone[g] < done ? GroupDone[g] : done;
+  return done;
+}
+
+// True when worker g can dither its next line: the line is made ready and,
+// for a whole line, every group has finished the line before.
+static bool CanDither(int g)
+{
+  if (QueueStopped || g >= Groups || GroupDone[g] >= QueueRead)
+    return false;
+  long y = GroupDone[g];
+  if (!Queue[y % kQueuedLines].whole)
+    return g == 0 || LinesPrepared > y;
+  if (g > 0)
+    return false;
+  for (int h = 1; h < Groups; h++)
+    if (GroupDone[h] < y)
+      return false;
+  return true;
+}
+
+// Wake the workers that can go on, and only those: a worker woken for
+// nothing costs two switches of the processor. Called with the lock held.
+static void WakeWorkers()
+{
+  for (int g = 0; g < Groups; g++)
+    if (CanDither(g))
+      pthread_cond_signal(&WorkerReady[g]);
+}
+
+// One worker: dithers its group's planes of each line made ready, in order.
+static void *DitherWorker(void *arg)
+{
+  int g = (int)(intptr_t)arg;
+  pthread_mutex_lock(&QueueLock);
+  for (;;)
+  {
+    while (!CanDither(g))
+      pthread_cond_wait(&WorkerReady[g], &QueueLock);
+    long y = GroupDone[g];
+    QueuedLine &queued = Queue[y % kQueuedLines];
+    bool whole = queued.whole;
+    WorkersBusy++;
+    pthread_mutex_unlock(&QueueLock);
+    unsigned char *rows[kMaxPlanes] = {};
+    for (int p = 0; p < PrinterPlanes; p++)
+      rows[p] = queued.pixels + (size_t)p * QueueWidth;
+    if (queued.blank)
+    {
+      // Blank paper: nothing to dither, the direction stays.
+    }
+    else if (whole)
+      DitherLine(rows, queued.bytes, QueueWidth);
+    else if (g > 0)
+      cupsDitherPlanes(DitherState, queued.line, GroupFirst[g], GroupCount[g]);
+    else
+    {
+      // The library takes cyan, magenta, yellow, black, light cyan, light
+      // magenta; a four- or six-ink raster line starts with black.
+      unsigned char *inks[kMaxPlanes] = {rows[1], rows[2], rows[3], rows[0], rows[4], rows[5]};
+      bool ready = cupsDitherPrepare(DitherState, queued.line, DitherLut, DitherLut,
+                                     PrinterPlanes >= 4 ? inks : rows, PrinterPlanes);
+      pthread_mutex_lock(&QueueLock);
+      if (!ready)
+      {
+        // A line only the one-thread calls can dither waits for every
+        // group to finish the line before.
+        queued.whole = whole = true;
+        while (!QueueStopped && !CanDither(0))
+          pthread_cond_wait(&WorkerReady[0], &QueueLock);
+      }
+      bool stopped = QueueStopped;
+      LinesPrepared = y + 1;
+      WakeWorkers();
+      pthread_mutex_unlock(&QueueLock);
+      if (ready)
+        cupsDitherPlanes(DitherState, queued.line, GroupFirst[0], GroupCount[0]);
+      else if (!stopped)
+        DitherLine(rows, queued.bytes, QueueWidth);
+    }
+    pthread_mutex_lock(&QueueLock);
+    WorkersBusy--;
+    if (g == 0)
+      LinesPrepared = y + 1;
+    for (int h = whole ? 0 : g; h < (whole ? Groups : g + 1); h++)
+      GroupDone[h]++;
+    // A whole line lets the other groups go on; a split one may let the
+    // first worker take its next whole line.
+    WakeWorkers();
+    if (MainStopping ? WorkersBusy == 0 : MainUntil >= 0 && LinesDithered() >= MainUntil)
+      pthread_cond_signal(&QueueDone);
+  }
+  return nullptr;
+}
+
+// Release the queue's line buffers.
+static void FreeQueue()
+{
+  for (QueuedLine &queued : Queue)
+  {
+    free(queued.pixels);
+    cupsDitherLineDelete(queued.line);
+    queued.pixels = nullptr;
+    queued.line = nullptr;
+  }
+  QueueWidth = QueuePlanes = 0;
+}
+
+// Set up the queue and its workers for a contone page; a page they cannot
+// be had for goes through the main thread alone.
+static void QueueSetup(const page_header_t *header)
+{
+  QueueOn = false;
+  if (DitherThreads < 0)
+    DitherThreads = DitherThreadCount();
+  // One ink's dither is too short a step to hand to another thread: the
+  // hand-over costs what the overlap saves.
+  if (DitherThreads < 2 || PrinterPlanes < 3)
+    return;
+
+  // A line in the queue holds its ink amounts and four bytes of weights per
+  // pixel and plane; a roll too wide for a modest queue goes the one way.
+  int width = (int)header->cupsWidth;
+  if ((uint64_t)width * PrinterPlanes * 5 * kQueuedLines > kMaxQueueMemory)
+    return;
+  if (width != QueueWidth || PrinterPlanes != QueuePlanes)
+  {
+    FreeQueue();
+    for (QueuedLine &queued : Queue)
+    {
+      queued.pixels = (unsigned char *)calloc((size_t)width, (size_t)PrinterPlanes);
+      queued.line = cupsDitherLineNew(width, PrinterPlanes);
+      if (!queued.pixels || !queued.line)
+      {
+        FreeQueue();
+        return;
+      }
+    }
+    QueueWidth = width;
+    QueuePlanes = PrinterPlanes;
+  }
+
+  // Fewer than three inks side by side run so much slower a plane that a
+  // split line costs more than it saves: groups hold three inks or more.
+  int groups = PrinterPlanes / 3 > 1 ? PrinterPlanes / 3 : 1;
+  if (groups > DitherThreads)
+    groups = DitherThreads;
+  // Signals belong to the main thread: the workers start with them blocked.
+  sigset_t all, old;
+  sigfillset(&all);
+  pthread_sigmask(SIG_SETMASK, &all, &old);
+  for (; DitherWorkers < groups; DitherWorkers++)
+  {
+    pthread_t thread;
+    if (pthread_create(&thread, nullptr, DitherWorker, (void *)(intptr_t)DitherWorkers) != 0)
+      break;
+    pthread_detach(thread);
+  }
+  pthread_sigmask(SIG_SETMASK, &old, nullptr);
+  if (DitherWorkers < groups)
+    groups = DitherWorkers;
+  if (groups < 1)
+    return;
+
+  pthread_mutex_lock(&QueueLock);
+  Groups = groups;
+  for (int g = 0; g < groups; g++)
+  {
+    GroupFirst[g] = g * PrinterPlanes / groups;
+    GroupCount[g] = (g + 1) * PrinterPlanes / groups - GroupFirst[g];
+    GroupDone[g] = 0;
+  }
+  LinesPrepared = 0;
+  QueueRead = QueueSent = 0;
+  QueueStopped = false;
+  QueueOn = true;
+  pthread_mutex_unlock(&QueueLock);
+}
+
+// Pack and send the lines the workers have finished, waiting until at
+// least the first until lines of the page are sent.
+static void SendQueuedLines(ppd_file_t *ppd, const page_header_t *header, long until)
+{
+  pthread_mutex_lock(&QueueLock);
+  MainUntil = until;
+  while (LinesDithered() < until)
+    pthread_cond_wait(&QueueDone, &QueueLock);
+  MainUntil = -1;
+  long ready = LinesDithered();
+  pthread_mutex_unlock(&QueueLock);
+  int width = (int)header->cupsWidth;
+  for (; QueueSent < ready; QueueSent++)
+  {
+    QueuedLine &queued = Queue[QueueSent % kQueuedLines];
+    unsigned char *rows[kMaxPlanes];
+    for (int p = 0; p < PrinterPlanes; p++)
+      rows[p] = queued.pixels + (size_t)p * width;
+    PackLine(ppd, header, queued.y, rows, queued.blank);
+  }
+}
+
+// Read one line into the queue and make it ready for the workers.
+static void QueueLine(ppd_file_t *ppd, cups_raster_t *raster, const page_header_t *header,
+                      int y)
+{
+  // A full queue waits for half of it, so that the threads do not take
+  // turns line by line.
+  if (QueueRead - QueueSent == kQueuedLines)
+    SendQueuedLines(ppd, header, QueueSent + kQueuedLines / 2);
+
+  unsigned bytes = header->cupsBytesPerLine;
+  int width = (int)header->cupsWidth;
+  QueuedLine &queued = Queue[QueueRead % kQueuedLines];
+  unsigned char *rows[kMaxPlanes] = {};
+  for (int p = 0; p < PrinterPlanes; p++)
+    rows[p] = queued.pixels + (size_t)p * width;
+
+  ReadPixels(raster, queued.pixels, bytes);
+  queued.y = y;
+  queued.bytes = bytes;
+  queued.blank = cupsCheckBytes(queued.pixels, (int)bytes);
+  if (PrinterPlanes == 6 && (queued.blank || bytes < 6u * width))
+    memset(rows[4], 0, 2 * (size_t)width);
+
+  pthread_mutex_lock(&QueueLock);
+  queued.whole = queued.blank || Groups == 1 || QueueRead - GroupDone[0] < kSplitBehind;
+  QueueRead++;
+  WakeWorkers();
+  pthread_mutex_unlock(&QueueLock);
+  // The page's progress goes out every 128 lines and at its end: the bands
+  // of the lines before are sent first, as with one thread, so that the
+  // messages keep their order.
+  bool last = (y + 1) % 128 == 0 || y + 1u >= header->cupsHeight || RasterEnded;
+  SendQueuedLines(ppd, header, last ? QueueRead : QueueSent);
+}
+
+// Send every line still in the queue: the page is read to its end.
+static void FinishQueue(ppd_file_t *ppd, const page_header_t *header)
+{
+  if (QueueOn)
+    SendQueuedLines(ppd, header, QueueRead);
+}
+
+// Stop the workers at the end of the line they dither, before the page's
+// buffers go.
+static void StopDitherThreads()
+{
+  if (DitherWorkers == 0)
+    return;
+  pthread_mutex_lock(&QueueLock);
+  QueueStopped = true;
+  QueueOn = false;
+  MainStopping = true;
+  while (WorkersBusy > 0)
+    pthread_cond_wait(&QueueDone, &QueueLock);
+  MainStopping = false;
+  pthread_mutex_unlock(&QueueLock);
+}
+
 // Turn one raster line into printer rows: dither, pack, weave or send.
 static void ProcessLine(ppd_file_t *ppd, cups_raster_t *raster,
                         const page_header_t *header, int y)
@@ -1649,80 +2055,27 @@ static void ProcessLine(ppd_file_t *ppd, cups_raster_t *raster,
     return;
   }
 
-  ReadPixels(raster, PixelBuffers[0], bytes);
-  int width = (int)header->cupsWidth;
-
-  if (cupsCheckBytes(PixelBuffers[0], (int)bytes))
+  if (QueueOn)
   {
-    if (DotRowMax == 1)
-    {
-      OutputFeed++;
-      return;
-    }
-    if (PrinterPlanes > 4)
-      memset(PixelBuffers[4], 0, 2 * (size_t)width);
-  }
-  else
-  {
-    switch (PrinterPlanes)
-    {
-      case 1:
-        cupsDither1(DitherState, DitherLut, PixelBuffers[0]);
-        break;
-      case 3:
-        cupsDither3(DitherState, DitherLut, PixelBuffers[0], PixelBuffers[1],
-                    PixelBuffers[2]);
-        break;
-      case 4:
-        cupsDither4(DitherState, DitherLut, DitherLut, PixelBuffers[1],
-                    PixelBuffers[2], PixelBuffers[3], PixelBuffers[0]);
-        break;
-      case 6:
-        // A line that carries only K, C, M and Y gets its light rows from
-        // the ink split; they start empty, never stale.
-        if (bytes < 6u * width)
-          memset(PixelBuffers[4], 0, 2 * (size_t)width);
-        cupsDither6(DitherState, DitherLut, DitherLut, PixelBuffers[1],
-                    PixelBuffers[2], PixelBuffers[3], PixelBuffers[0],
-                    PixelBuffers[4], PixelBuffers[5]);
-        break;
-    }
-  }
-
-  if (DotRowMax == 1)
-  {
-    for (int p = 0; p < PrinterPlanes; p++)
-    {
-      if (BitPlanes == 1)
-        cupsPackHorizontal(PixelBuffers[p], DotBuffers[p], width, 0, 1);
-      else
-        cupsPackHorizontal2(PixelBuffers[p], DotBuffers[p], width, 1);
-    }
-    OutputLine(ppd, header);
+    QueueLine(ppd, raster, header, y);
     return;
   }
 
-  int columns = width / DotColStep;
-  int slot = y % DotRowStep;
-  for (int x = 0; x < DotColStep; x++, slot += DotRowStep)
-  {
-    for (int p = 0; p < PrinterPlanes; p++)
-    {
-      dot_band_t *band = DotBands[slot][p];
-      unsigned char *row = band->buffer + (size_t)band->row * DotBufferSize;
-      if (BitPlanes == 1)
-        cupsPackHorizontal(PixelBuffers[p] + x, row, columns, 0, DotColStep);
-      else
-        cupsPackHorizontal2(PixelBuffers[p] + x, row, columns, DotColStep);
-      StoreRow(ppd, header, slot, p);
-    }
-  }
+  ReadPixels(raster, PixelBuffers[0], bytes);
+  int width = (int)header->cupsWidth;
+  bool blank = cupsCheckBytes(PixelBuffers[0], (int)bytes);
+  if (!blank)
+    DitherLine(PixelBuffers, bytes, width);
+  else if (DotRowMax > 1 && PrinterPlanes > 4)
+    memset(PixelBuffers[4], 0, 2 * (size_t)width);
+  PackLine(ppd, header, y, PixelBuffers, blank);
 }
 
 // Finish the page: send every band still waiting, free the page's
 // buffers and eject the sheet.
 static void EndPage(ppd_file_t *ppd, const page_header_t *header)
 {
+  FinishQueue(ppd, header);
   if (DotRowMax > 1)
   {
     for (int s = 0; s < DotRowStep * DotColStep; s++)
@@ -1781,6 +2134,7 @@ static void EndPage(ppd_file_t *ppd, const page_header_t *header)
 // the dither and the compression buffer.
 static void FreePageBuffers()
 {
+  StopDitherThreads();
   for (int s = 0; s < kBandSlots; s++)
   {
     for (int p = 0; p < kMaxPlanes; p++)

@@ -5,9 +5,12 @@
 # micro-benchmarks, then the whole print path (--no-path skips it).
 #
 #   scripts/bench.sh [--filter PATH] [--runs N] [--cases NAME,...]
-#                    [--micro REGEX] [--no-micro] [--no-jobs] [--no-path]
+#                    [--threads "1 N ..."] [--micro REGEX] [--no-micro] [--no-jobs]
+#                    [--no-path]
 #
 # --filter measures another build of the filter (for before/after figures).
+# --threads lists the INKBANDS_THREADS settings the jobs run with (default:
+# 1 and the number of processors), each reporting wall and processor time.
 # The whole print path prints samples/photo.pdf (A4, full bleed) at
 # 1440 x 720 dpi with the family 7 PPD through cupsfilter -e, as a user's job
 # takes it, in Photo, CMYK and Gray, by today's route (pdftoinkbands, then
@@ -27,11 +30,13 @@ micro=.
 do_micro=1
 do_jobs=1
 do_path=1
+threads="1 $(nproc)"
 while [ $# -gt 0 ]; do
   case "$1" in
     --filter) filter=$(realpath "$2"); shift 2 ;;
     --runs) runs=$2; shift 2 ;;
     --cases) cases=$2; shift 2 ;;
+    --threads) threads=$2; shift 2 ;;
     --micro) micro=$2; shift 2 ;;
     --no-micro) do_micro=0; shift ;;
     --no-jobs) do_jobs=0; shift ;;
@@ -42,7 +47,7 @@ done
 
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DINKBANDS_BENCH=ON >/dev/null
 cmake --build "$build" --target inkbands inkbands-floor inkbands-jobbench inkbands-microbench \
-  rastertoinkbands ppds >/dev/null
+  rastertoinkbands pdftoinkbands kcmy_profile ppds >/dev/null
 filter=${filter:-$PWD/$build/inkbands}
 
 if [ "$do_jobs" = 1 ]; then
@@ -52,10 +57,12 @@ if [ "$do_jobs" = 1 ]; then
     echo "need about 4 GB free in $data for the raster files" >&2
     exit 1
   fi
-  echo "== whole jobs: $filter"
   args=(--filter "$filter" --floor "$build/bench/inkbands-floor" --dir "$data" --runs "$runs")
   [ -n "$cases" ] && args+=(--cases "$cases")
-  "$build/bench/inkbands-jobbench" "${args[@]}"
+  for t in $threads; do
+    echo "== whole jobs: $filter, INKBANDS_THREADS=$t (load: $(cut -d' ' -f1-3 /proc/loadavg))"
+    INKBANDS_THREADS=$t "$build/bench/inkbands-jobbench" "${args[@]}"
+  done
 fi
 
 if [ "$do_micro" = 1 ]; then

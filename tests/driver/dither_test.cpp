@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -293,6 +294,109 @@ TEST_F(DitherTest, PlanesTakeWeightsInOrder)
   }
   cupsLutDelete(color);
   cupsLutDelete(black);
+}
+
+// A line made ready and then dithered plane by plane, in any grouping, on
+// threads of its own, gives the dots, error rows and draws of the one-thread
+// calls: each plane's share of the weights starts after the inked pixels of
+// the planes before it. Some pixels, and one whole plane, are blank.
+TEST_F(DitherTest, SplitLinesMatchTheOneThreadCalls)
+{
+  const int kWidth = 37, kLines = 4;
+  lut_entry_t *color = MakeLut({0, 127, 191, 255}, 255);
+  lut_entry_t *black = MakeLut({0, 160, 255}, 255);
+  struct { int planes; std::vector<int> groups; bool split; } cases[] = {
+    {1, {1}, false},       {3, {1, 2}, false},     {3, {1, 1, 1}, false},
+    {4, {2, 2}, true},     {4, {3, 1}, false},     {6, {3, 3}, true},
+    {6, {1, 2, 3}, true},  {6, {6}, false},
+  };
+  for (const auto &c : cases)
+  {
+    SCOPED_TRACE(::testing::Message() << c.planes << " planes in " << c.groups.size());
+    cupsDitherSetBlackGeneration(c.split ? 60 : 0, c.split ? 200 : 255);
+    cupsDitherSetLightCyan(c.split ? 0.3f : 0.0f);
+    cupsDitherSetLightMagenta(c.split ? 0.3f : 0.0f);
+    std::vector<Line> lines[2];
+    std::vector<int> rows[2];
+    size_t calls[2];
+    for (int way = 0; way < 2; way++)
+    {
+      g_script.clear();
+      for (unsigned i = 0, v = 7; i < 6u * kWidth * kLines; i++)
+        g_script.push_back((v = v * 1103515245u + 12345u) >> 1);
+      g_calls = 0;
+      dither_state_t *s = cupsDitherNew(kWidth, c.planes);
+      dither_line_t *line = cupsDitherLineNew(kWidth, c.planes);
+      for (int y = 0; y < kLines; y++)
+      {
+        std::vector<Line> in(6, Line(kWidth));
+        for (int p = 0; p < 6; p++)
+          for (int x = 0; x < kWidth; x++)
+          {
+            bool blank = (x + y + p) % 4 == 0 || (y == 2 && p == 1);
+            in[p][x] = blank ? 0 : (x * 37 + y * 91 + p * 53) % 256;
+          }
+        unsigned char *r[6];
+        for (int p = 0; p < 6; p++)
+          r[p] = in[p].data();
+        if (way == 0)
+        {
+          switch (c.planes)
+          {
+            case 1: cupsDither1(s, black, r[0]); break;
+            case 3: cupsDither3(s, color, r[0], r[1], r[2]); break;
+            case 4: cupsDither4(s, color, black, r[0], r[1], r[2], r[3]); break;
+            case 6: cupsDither6(s, color, black, r[0], r[1], r[2], r[3], r[4], r[5]); break;
+          }
+        }
+        else
+        {
+          ASSERT_EQ(cupsDitherPrepare(s, line, color, black, r, c.planes), 1);
+          std::vector<std::thread> threads;
+          for (size_t g = 0, first = 0; g < c.groups.size(); first += c.groups[g++])
+            threads.emplace_back(cupsDitherPlanes, s, line, (int)first, c.groups[g]);
+          for (std::thread &t : threads)
+            t.join();
+        }
+        lines[way].insert(lines[way].end(), in.begin(), in.begin() + c.planes);
+      }
+      for (int row = 0; row < 2 * c.planes; row++)
+        for (int v : Row(s, row))
+          rows[way].push_back(v);
+      calls[way] = g_calls;
+      EXPECT_EQ(s->direction, 0);
+      cupsDitherLineDelete(line);
+      cupsDitherDelete(s);
+    }
+    EXPECT_EQ(lines[1], lines[0]);
+    EXPECT_EQ(rows[1], rows[0]);
+    EXPECT_EQ(calls[1], calls[0]);
+    EXPECT_GT(calls[0], (size_t)kWidth);
+  }
+  cupsDitherSetBlackGeneration(0, 255);
+  cupsLutDelete(color);
+  cupsLutDelete(black);
+}
+
+// Lines the split cannot take are left to the one-thread calls untouched:
+// rows that share memory, plane counts the entry points do not have.
+TEST_F(DitherTest, PrepareRefusesWhatOnlyOneThreadCanDither)
+{
+  lut_entry_t *lut = MakeLut({0, 255}, 255);
+  dither_state_t *s = cupsDitherNew(8, 6);
+  dither_line_t *line = cupsDitherLineNew(8, 6);
+  Line block(16, 100);
+  unsigned char *shared[6] = {&block[0], &block[4], &block[8], &block[8], &block[8], &block[8]};
+  unsigned char *apart[6] = {&block[0], &block[8], &block[0], &block[0], &block[0], &block[0]};
+  EXPECT_EQ(cupsDitherPrepare(s, line, lut, lut, shared, 3), 0);
+  EXPECT_EQ(cupsDitherPrepare(s, line, lut, lut, apart, 2), 0);
+  EXPECT_EQ(cupsDitherPrepare(s, nullptr, lut, lut, apart, 1), 0);
+  EXPECT_EQ(s->direction, 0);
+  EXPECT_EQ(g_calls, 0u);
+  EXPECT_EQ(block, Line(16, 100));
+  cupsDitherLineDelete(line);
+  cupsDitherDelete(s);
+  cupsLutDelete(lut);
 }
 
 // Black generation seen through a table that hands amounts back unchanged:
