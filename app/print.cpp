@@ -12,6 +12,7 @@
 
 #include <climits>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -35,7 +36,19 @@ struct FilterRun
   cups_page_header2_t header;       // the page as the filter gets it
   std::vector<unsigned char> line;  // one line of ink planes
   bool device_failed = false;
+  std::thread::id owner = std::this_thread::get_id();  // the thread printing the job
 };
+
+// Guards the claim of a job's filter: PAPPL 1.3 can start a second thread on a
+// job that is already printing, and that thread must not take over its filter.
+std::mutex ClaimLock;
+
+// The job's filter when this thread started it, else null.
+FilterRun *OwnRun(pappl_job_t *job)
+{
+  FilterRun *run = static_cast<FilterRun *>(papplJobGetData(job));
+  return run && run->owner == std::this_thread::get_id() ? run : nullptr;
+}
 
 // Starts a program with its standard streams on the given descriptors (-1: /dev/null).
 pid_t Spawn(const std::vector<std::string> &args, const std::vector<std::string> &env, int in,
@@ -128,10 +141,21 @@ const Model *JobModel(pappl_job_t *job)
 bool StartJob(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *device)
 {
   FilterRun *run = new FilterRun;
+  {
+    std::lock_guard<std::mutex> lock(ClaimLock);
+    if (papplJobGetData(job))
+    {
+      papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "The job is already printing in another thread.");
+      delete run;
+      return false;
+    }
+    papplJobSetData(job, run);
+  }
   run->model = JobModel(job);
   int in[2], out[2], err[2];
   if (!run->model || pipe2(in, O_CLOEXEC) < 0)
   {
+    papplJobSetData(job, nullptr);
     delete run;
     return false;
   }
@@ -139,6 +163,7 @@ bool StartJob(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *device)
   {
     close(in[0]);
     close(in[1]);
+    papplJobSetData(job, nullptr);
     delete run;
     return false;
   }
@@ -155,7 +180,6 @@ bool StartJob(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *device)
   run->input = in[1];
   if (run->pid > 0)
     run->raster = cupsRasterOpen(run->input, CUPS_RASTER_WRITE);
-  papplJobSetData(job, run);
   if (run->raster)
     return true;
   papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Unable to start the filter %s.", FilterPath.c_str());
@@ -166,7 +190,7 @@ bool StartJob(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *device)
 // Sends the filter the header of the next page, made for the job's options.
 bool StartPage(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *, unsigned page)
 {
-  FilterRun *run = static_cast<FilterRun *>(papplJobGetData(job));
+  FilterRun *run = OwnRun(job);
   if (!run || !run->raster)
     return false;
   run->settings = ChooseSettings(*run->model, options);
@@ -190,7 +214,7 @@ bool StartPage(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *, 
 bool WriteLine(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *, unsigned,
                const unsigned char *line)
 {
-  FilterRun *run = static_cast<FilterRun *>(papplJobGetData(job));
+  FilterRun *run = OwnRun(job);
   if (!run || !run->raster || run->device_failed)
     return false;
   SeparateLine(options->header, line, run->header, run->line.data());
@@ -201,14 +225,14 @@ bool WriteLine(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *, 
 // Ends a page: the filter ends it itself when the next header or the end comes.
 bool EndPage(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *, unsigned)
 {
-  FilterRun *run = static_cast<FilterRun *>(papplJobGetData(job));
+  FilterRun *run = OwnRun(job);
   return run && !run->device_failed;
 }
 
 // Ends the raster input, lets the filter finish the job and waits for it.
 bool EndJob(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *device)
 {
-  FilterRun *run = static_cast<FilterRun *>(papplJobGetData(job));
+  FilterRun *run = OwnRun(job);
   if (!run)
     return false;
   if (run->raster)
@@ -219,7 +243,10 @@ bool EndJob(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *device)
   run->messages.join();
   papplDeviceFlush(device);
   ok = ok && !run->device_failed;
-  papplJobSetData(job, nullptr);
+  {
+    std::lock_guard<std::mutex> lock(ClaimLock);
+    papplJobSetData(job, nullptr);
+  }
   delete run;
   return ok;
 }
@@ -272,7 +299,7 @@ bool PrintPdf(pappl_job_t *job, pappl_device_t *device, void *)
     cupsRasterClose(in);
   close(pipefd[0]);
   bool rendered = gs > 0 && Reap(gs);
-  if (papplJobGetData(job))
+  if (OwnRun(job))
     ok = EndJob(job, options, device) && ok;
   if (!rendered || count == 0)
     papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Ghostscript could not render the PDF.");
