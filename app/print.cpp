@@ -113,7 +113,7 @@ void LogMessages(int fd, pappl_job_t *job)
     bool error = !strncmp(text, "ERROR:", 6);
     papplLogJob(job, error ? PAPPL_LOGLEVEL_ERROR : PAPPL_LOGLEVEL_DEBUG, "inkbands: %s", text);
     if (error)
-      papplJobSetMessage(job, "%s", text + 7);
+      papplJobSetMessage(job, "%s", text + 6 + strspn(text + 6, " "));
   }
   if (in)
     fclose(in);
