@@ -12,7 +12,6 @@
 
 #include <climits>
 #include <cstring>
-#include <mutex>
 #include <string>
 #include <thread>
 
@@ -36,18 +35,12 @@ struct FilterRun
   cups_page_header2_t header;       // the page as the filter gets it
   std::vector<unsigned char> line;  // one line of ink planes
   bool device_failed = false;
-  std::thread::id owner = std::this_thread::get_id();  // the thread printing the job
 };
 
-// Guards the claim of a job's filter: PAPPL 1.3 can start a second thread on a
-// job that is already printing, and that thread must not take over its filter.
-std::mutex ClaimLock;
-
-// The job's filter when this thread started it, else null.
-FilterRun *OwnRun(pappl_job_t *job)
+// The job's filter, null before it starts and after it ends.
+FilterRun *JobRun(pappl_job_t *job)
 {
-  FilterRun *run = static_cast<FilterRun *>(papplJobGetData(job));
-  return run && run->owner == std::this_thread::get_id() ? run : nullptr;
+  return static_cast<FilterRun *>(papplJobGetData(job));
 }
 
 // Starts a program with its standard streams on the given descriptors (-1: /dev/null).
@@ -141,16 +134,7 @@ const Model *JobModel(pappl_job_t *job)
 bool StartJob(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *device)
 {
   FilterRun *run = new FilterRun;
-  {
-    std::lock_guard<std::mutex> lock(ClaimLock);
-    if (papplJobGetData(job))
-    {
-      papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "The job is already printing in another thread.");
-      delete run;
-      return false;
-    }
-    papplJobSetData(job, run);
-  }
+  papplJobSetData(job, run);
   run->model = JobModel(job);
   int in[2], out[2], err[2];
   if (!run->model || pipe2(in, O_CLOEXEC) < 0)
@@ -190,7 +174,7 @@ bool StartJob(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *device)
 // Sends the filter the header of the next page, made for the job's options.
 bool StartPage(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *, unsigned page)
 {
-  FilterRun *run = OwnRun(job);
+  FilterRun *run = JobRun(job);
   if (!run || !run->raster)
     return false;
   run->settings = ChooseSettings(*run->model, options);
@@ -214,7 +198,7 @@ bool StartPage(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *, 
 bool WriteLine(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *, unsigned,
                const unsigned char *line)
 {
-  FilterRun *run = OwnRun(job);
+  FilterRun *run = JobRun(job);
   if (!run || !run->raster || run->device_failed)
     return false;
   SeparateLine(options->header, line, run->header, run->line.data());
@@ -225,14 +209,14 @@ bool WriteLine(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *, 
 // Ends a page: the filter ends it itself when the next header or the end comes.
 bool EndPage(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *, unsigned)
 {
-  FilterRun *run = OwnRun(job);
+  FilterRun *run = JobRun(job);
   return run && !run->device_failed;
 }
 
 // Ends the raster input, lets the filter finish the job and waits for it.
 bool EndJob(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *device)
 {
-  FilterRun *run = OwnRun(job);
+  FilterRun *run = JobRun(job);
   if (!run)
     return false;
   if (run->raster)
@@ -243,10 +227,7 @@ bool EndJob(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *device)
   run->messages.join();
   papplDeviceFlush(device);
   ok = ok && !run->device_failed;
-  {
-    std::lock_guard<std::mutex> lock(ClaimLock);
-    papplJobSetData(job, nullptr);
-  }
+  papplJobSetData(job, nullptr);
   delete run;
   return ok;
 }
@@ -299,7 +280,7 @@ bool PrintPdf(pappl_job_t *job, pappl_device_t *device, void *)
     cupsRasterClose(in);
   close(pipefd[0]);
   bool rendered = gs > 0 && Reap(gs);
-  if (OwnRun(job))
+  if (JobRun(job))
     ok = EndJob(job, options, device) && ok;
   if (!rendered || count == 0)
     papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Ghostscript could not render the PDF.");
