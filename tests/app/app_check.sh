@@ -212,6 +212,34 @@ $failed"
 [ "${passed% *}" -ge 25 ] || fail "IPP Everywhere: only $passed"
 kill -0 "$app_pid" 2>/dev/null || fail "the server died during the IPP Everywhere tests"
 
+# --- Jobs cancelled as the next arrive: every other job printed once ---------
+
+# Three clients at once, ten times each: print a job, cancel it, print the
+# next. Every job not cancelled prints whole, the same bytes as the others.
+clients=()
+for c in 1 2 3; do
+  for r in $(seq 10); do
+    ipptool -T 30 -d name="race-$c-$r-cancelled" -d next="race-$c-$r" -d format=image/jpeg \
+      -d media=na_index-4x6_4x6in -d mode=color -d quality=3 -f "$T/page.jpg" "$printer" \
+      "$here/cancel-and-print.test" >>"$T/log/race-$c" 2>&1 || echo "race-$c-$r" >>"$T/log/race"
+  done &
+  clients+=($!)
+done
+wait "${clients[@]}"
+for try in $(seq 300); do
+  ipptool -T 5 -tv "$printer" get-jobs.test 2>&1 | grep -q 'job-id (integer)' || break
+  sleep 0.1
+done
+[ -s "$T/log/race" ] && fail "clients could not print: $(echo $(cat "$T/log/race"))"
+decodes race-1-1 1
+differ=""
+for c in 1 2 3; do
+  for r in $(seq 10); do
+    cmp -s "$T/dev/race-1-1.prn" "$T/dev/race-$c-$r.prn" || differ+=" race-$c-$r"
+  done
+done
+[ -z "$differ" ] || fail "jobs that did not print what race-1-1 did:$differ"
+
 # --- A driverless CUPS queue prints a PDF and a photo ------------------------
 
 # Prints FILE through the queue as job NAME with lp OPTIONS; checks PAGES pages.
