@@ -1,5 +1,6 @@
 // Bit packing: dot levels, one byte a pixel, become the 1-bit and 2-bit
-// rows that the raster commands carry, whole or one interleave column set.
+// rows that the raster commands carry, whole or one interleave column set;
+// and the PackBits encoding those rows are sent in.
 #include "driver.h"
 
 #include <cstddef>
@@ -171,4 +172,122 @@ void cupsPackVertical(const unsigned char *ipixels, unsigned char *obytes,
   for (ptrdiff_t i = 0; i < width; i++)
     if (ipixels[i])
       obytes[i * s] ^= bit;
+}
+
+// Copies a literal run of 1 to 127 bytes with moves that may overlap each
+// other but never leave the run.
+static inline void copy_run(unsigned char *to, const unsigned char *from, long n)
+{
+  if (n >= 16)
+  {
+    for (long i = 0; i + 16 <= n; i += 16)
+      memcpy(to + i, from + i, 16);
+    memcpy(to + n - 16, from + n - 16, 16);
+  }
+  else if (n >= 8)
+  {
+    memcpy(to, from, 8);
+    memcpy(to + n - 8, from + n - 8, 8);
+  }
+  else if (n >= 4)
+  {
+    memcpy(to, from, 4);
+    memcpy(to + n - 4, from + n - 4, 4);
+  }
+  else
+    for (long i = 0; i < n; i++)
+      to[i] = from[i];
+}
+
+// PackBits-encodes a band for the raster commands, when that makes it
+// shorter than limit. Runs are measured many bytes at a time: the first
+// byte that breaks a run is the lowest set flag of a comparison.
+size_t cupsPackBits(const unsigned char *data, size_t length, unsigned char *out, size_t limit)
+{
+  const unsigned char *s = data, *end = data + length;
+  size_t used = 0;
+
+  while (s < end)
+  {
+    if (s == end - 1)
+    {
+      if (used + 2 >= limit)
+        return 0;
+      out[used++] = 0;
+      out[used++] = *s++;
+    }
+    else if (s[0] == s[1])
+    {
+      // A repeat run ends at the first other byte, at 127 bytes or at the
+      // end of the data.
+      long max = end - s < 127 ? (long)(end - s) : 127;
+      long n = 2;
+#if defined(__GNUC__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+      const uint64_t pattern = 0x0101010101010101ull * s[0];
+      for (; n + 8 <= max; n += 8)
+      {
+        uint64_t w;
+        memcpy(&w, s + n, 8);
+        if (w != pattern)
+        {
+          n += __builtin_ctzll(w ^ pattern) / 8;
+          break;
+        }
+      }
+#endif
+      while (n < max && s[n] == s[0])
+        n++;
+      if (used + 2 >= limit)
+        return 0;
+      out[used++] = (unsigned char)(1 - n);
+      out[used++] = s[0];
+      s += n;
+    }
+    else
+    {
+      // A literal run ends before the first byte that equals its
+      // successor, at 127 bytes, or before the last byte of the data.
+      long max = end - 1 - s < 127 ? (long)(end - 1 - s) : 127;
+      long n = 1;
+#if defined(__SSE2__) && defined(__GNUC__)
+      typedef char bytes16 __attribute__((vector_size(16)));
+      for (; n + 16 <= max; n += 16)
+      {
+        bytes16 here, next;
+        memcpy(&here, s + n, 16);
+        memcpy(&next, s + n + 1, 16);
+        unsigned same = (unsigned)__builtin_ia32_pmovmskb128((bytes16)(here == next));
+        if (same)
+        {
+          n += __builtin_ctz(same);
+          break;
+        }
+      }
+#elif defined(__GNUC__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+      const uint64_t ones = 0x0101010101010101ull, highs = 0x8080808080808080ull;
+      for (; n + 8 <= max; n += 8)
+      {
+        uint64_t here, next;
+        memcpy(&here, s + n, 8);
+        memcpy(&next, s + n + 1, 8);
+        uint64_t diff = here ^ next;
+        uint64_t same = (diff - ones) & ~diff & highs;
+        if (same)
+        {
+          n += __builtin_ctzll(same) / 8;
+          break;
+        }
+      }
+#endif
+      while (n < max && s[n] != s[n + 1])
+        n++;
+      if (used + 1 + (size_t)n >= limit)
+        return 0;
+      out[used++] = (unsigned char)(n - 1);
+      copy_run(out + used, s, n);
+      used += (size_t)n;
+      s += n;
+    }
+  }
+  return used < limit ? used : 0;
 }
