@@ -30,8 +30,8 @@ static inline unsigned gather_dots(uint64_t dots)
 }
 
 // Packs every step-th pixel into a 1-bit row, first pixel in the high bit.
-void cupsPackHorizontal(const unsigned char *ipixels, unsigned char *obytes,
-                        int width, unsigned char clearto, int step)
+void cupsPackHorizontal(const unsigned char *ipixels, unsigned char *obytes, int width,
+                        unsigned char clearto, int step)
 {
   // A set pixel flips its bit of the clear value, so 0xFF gives an
   // inverted row.
@@ -74,8 +74,7 @@ void cupsPackHorizontal(const unsigned char *ipixels, unsigned char *obytes,
     {
       const unsigned char *p = ipixels + i * s;
       unsigned bits = 0;
-      for (int k = 0; k < 8; k++)
-        bits |= (unsigned)(p[k * s] != 0) << (7 - k);
+      for (int k = 0; k < 8; k++) bits |= (unsigned)(p[k * s] != 0) << (7 - k);
       *obytes++ = (unsigned char)(clearto ^ bits);
     }
   }
@@ -83,15 +82,13 @@ void cupsPackHorizontal(const unsigned char *ipixels, unsigned char *obytes,
   if (i < width)
   {
     unsigned bits = 0;
-    for (unsigned mask = 0x80; i < width; i++, mask >>= 1)
-      bits |= ipixels[i * s] != 0 ? mask : 0;
+    for (unsigned mask = 0x80; i < width; i++, mask >>= 1) bits |= ipixels[i * s] != 0 ? mask : 0;
     *obytes = (unsigned char)(clearto ^ bits);
   }
 }
 
 // Packs every step-th dot level into a 2-bit row for variable-size dots.
-void cupsPackHorizontal2(const unsigned char *ipixels, unsigned char *obytes,
-                         int width, int step)
+void cupsPackHorizontal2(const unsigned char *ipixels, unsigned char *obytes, int width, int step)
 {
   const ptrdiff_t s = step;
   ptrdiff_t i = 0;
@@ -106,8 +103,7 @@ void cupsPackHorizontal2(const unsigned char *ipixels, unsigned char *obytes,
     {
       uint64_t word;
       memcpy(&word, ipixels + i, 8);
-      if (word & 0xfcfcfcfcfcfcfcfcull)
-        break;
+      if (word & 0xfcfcfcfcfcfcfcfcull) break;
       unsigned low = (unsigned)(((word & 0xffffffffu) * 0x40100401ull) >> 24) & 255;
       unsigned high = (unsigned)(((word >> 32) * 0x40100401ull) >> 24) & 255;
       *obytes++ = (unsigned char)low;
@@ -131,15 +127,13 @@ void cupsPackHorizontal2(const unsigned char *ipixels, unsigned char *obytes,
     unsigned b = 0;
     int shift = 8;
 
-    for (; i < width; i++, shift -= 2)
-      b = (b << 2) | ipixels[i * s];
+    for (; i < width; i++, shift -= 2) b = (b << 2) | ipixels[i * s];
     *obytes = (unsigned char)(b << shift);
   }
 }
 
 // Packs one bit plane of multi-bit pixels into one bit per pixel.
-void cupsPackHorizontalBit(const unsigned char *ipixels,
-                           unsigned char *obytes, int width,
+void cupsPackHorizontalBit(const unsigned char *ipixels, unsigned char *obytes, int width,
                            unsigned char clearto, unsigned char bit)
 {
   const uint64_t bits = 0x0101010101010101ull * bit;
@@ -157,21 +151,19 @@ void cupsPackHorizontalBit(const unsigned char *ipixels,
     unsigned char b = clearto;
 
     for (unsigned char mask = 0x80; i < width; i++, mask >>= 1)
-      if (ipixels[i] & bit)
-        b ^= mask;
+      if (ipixels[i] & bit) b ^= mask;
     *obytes = b;
   }
 }
 
 // Packs one raster row as one bit of column bytes lying step bytes apart.
-void cupsPackVertical(const unsigned char *ipixels, unsigned char *obytes,
-                      int width, unsigned char bit, int step)
+void cupsPackVertical(const unsigned char *ipixels, unsigned char *obytes, int width,
+                      unsigned char bit, int step)
 {
   const ptrdiff_t s = step;
 
   for (ptrdiff_t i = 0; i < width; i++)
-    if (ipixels[i])
-      obytes[i * s] ^= bit;
+    if (ipixels[i]) obytes[i * s] ^= bit;
 }
 
 // Copies a literal run of 1 to 127 bytes with moves that may overlap each
@@ -180,8 +172,7 @@ static inline void copy_run(unsigned char *to, const unsigned char *from, long n
 {
   if (n >= 16)
   {
-    for (long i = 0; i + 16 <= n; i += 16)
-      memcpy(to + i, from + i, 16);
+    for (long i = 0; i + 16 <= n; i += 16) memcpy(to + i, from + i, 16);
     memcpy(to + n - 16, from + n - 16, 16);
   }
   else if (n >= 8)
@@ -195,8 +186,7 @@ static inline void copy_run(unsigned char *to, const unsigned char *from, long n
     memcpy(to + n - 4, from + n - 4, 4);
   }
   else
-    for (long i = 0; i < n; i++)
-      to[i] = from[i];
+    for (long i = 0; i < n; i++) to[i] = from[i];
 }
 
 // PackBits-encodes a band for the raster commands, when that makes it
@@ -211,8 +201,7 @@ size_t cupsPackBits(const unsigned char *data, size_t length, unsigned char *out
   {
     if (s == end - 1)
     {
-      if (used + 2 >= limit)
-        return 0;
+      if (used + 2 >= limit) return 0;
       out[used++] = 0;
       out[used++] = *s++;
     }
@@ -235,10 +224,8 @@ size_t cupsPackBits(const unsigned char *data, size_t length, unsigned char *out
         }
       }
 #endif
-      while (n < max && s[n] == s[0])
-        n++;
-      if (used + 2 >= limit)
-        return 0;
+      while (n < max && s[n] == s[0]) n++;
+      if (used + 2 >= limit) return 0;
       out[used++] = (unsigned char)(1 - n);
       out[used++] = s[0];
       s += n;
@@ -279,10 +266,8 @@ size_t cupsPackBits(const unsigned char *data, size_t length, unsigned char *out
         }
       }
 #endif
-      while (n < max && s[n] != s[n + 1])
-        n++;
-      if (used + 1 + (size_t)n >= limit)
-        return 0;
+      while (n < max && s[n] != s[n + 1]) n++;
+      if (used + 1 + (size_t)n >= limit) return 0;
       out[used++] = (unsigned char)(n - 1);
       copy_run(out + used, s, n);
       used += (size_t)n;

@@ -52,67 +52,50 @@ static const int Series5_360[] = {0, 255, 0, 255, 0, 255};
 static const int Series5_720[] = {0, 283, 0, 255, 0, 255};
 static const int Series5_1440x720[] = {0, 567, 0, 510, 0, 510};
 static const int Series6_360[] = {0, 255, 0, 255, 0, 255};
-static const int Series6_720[] = {0, 180, 272, 400, 0, 135, 204, 300,
-                                  0, 115, 173, 255};
-static const int Series6_1440x720[] = {0, 270, 408, 600, 0, 203, 306, 450,
-                                       0, 173, 260, 383};
-static const int Series6_2880x720[] = {0, 360, 544, 800, 0, 270, 408, 600,
-                                       0, 230, 346, 510};
+static const int Series6_720[] = {0, 180, 272, 400, 0, 135, 204, 300, 0, 115, 173, 255};
+static const int Series6_1440x720[] = {0, 270, 408, 600, 0, 203, 306, 450, 0, 173, 260, 383};
+static const int Series6_2880x720[] = {0, 360, 544, 800, 0, 270, 408, 600, 0, 230, 346, 510};
 static const int Series7_360[] = {0, 255, 0, 255, 0, 255};
 static const int Series7_720[] = {0, 300, 0, 255, 0, 255};
 static const int Series7_720x3[] = {0, 165, 300, 0, 140, 255, 0, 140, 255};
 static const int Series7_1440x720[] = {0, 450, 0, 383, 0, 383};
-static const int Series7_1440x720x3[] = {0, 248, 450, 0, 210, 383,
-                                         0, 210, 383};
-static const int SeriesCXX_360[] = {0, 127, 191, 255, 0, 127, 191, 255,
-                                    0, 127, 191, 255};
-static const int SeriesCXX_720[] = {0, 200, 300, 400, 0, 150, 225, 300,
-                                    0, 140, 210, 280};
-static const int SeriesCXX_1440x720[] = {0, 320, 480, 640, 0, 240, 360, 480,
-                                         0, 224, 336, 448};
-static const int SeriesCXX_2880x720[] = {0, 320, 480, 640, 0, 255, 360, 480,
-                                         0, 255, 336, 448};
-static const int SeriesC78_360[] = {0, 85, 170, 255, 0, 85, 170, 255,
-                                    0, 85, 170, 255};
-static const int SeriesC78_720[] = {0, 150, 300, 450, 0, 120, 240, 360,
-                                    0, 100, 200, 300};
-static const int SeriesC78_1440x720[] = {0, 200, 400, 600, 0, 160, 320, 480,
-                                         0, 133, 267, 400};
-static const int SeriesC78_2880x1440[] = {0, 450, 451, 452, 0, 360, 361, 362,
-                                          0, 300, 301, 302};
+static const int Series7_1440x720x3[] = {0, 248, 450, 0, 210, 383, 0, 210, 383};
+static const int SeriesCXX_360[] = {0, 127, 191, 255, 0, 127, 191, 255, 0, 127, 191, 255};
+static const int SeriesCXX_720[] = {0, 200, 300, 400, 0, 150, 225, 300, 0, 140, 210, 280};
+static const int SeriesCXX_1440x720[] = {0, 320, 480, 640, 0, 240, 360, 480, 0, 224, 336, 448};
+static const int SeriesCXX_2880x720[] = {0, 320, 480, 640, 0, 255, 360, 480, 0, 255, 336, 448};
+static const int SeriesC78_360[] = {0, 85, 170, 255, 0, 85, 170, 255, 0, 85, 170, 255};
+static const int SeriesC78_720[] = {0, 150, 300, 450, 0, 120, 240, 360, 0, 100, 200, 300};
+static const int SeriesC78_1440x720[] = {0, 200, 400, 600, 0, 160, 320, 480, 0, 133, 267, 400};
+static const int SeriesC78_2880x1440[] = {0, 450, 451, 452, 0, 360, 361, 362, 0, 300, 301, 302};
 static const int Series5000_360[] = {0, 255, 0, 255, 0, 255};
 static const int Series5000_720[] = {0, 340, 0, 255, 0, 340};
 static const int Series5000_1440x720[] = {0, 680, 0, 510, 0, 680};
 static const int Series5500_720[] = {0, 300, 0, 255, 0, 255};
-static const int Series5500_1440x720[] = {0, 248, 450, 0, 210, 383,
-                                          0, 210, 383};
+static const int Series5500_1440x720[] = {0, 248, 450, 0, 210, 383, 0, 210, 383};
 static const int Series9000_360[] = {0, 255, 0, 255, 0, 255};
 static const int Series9000_720[] = {0, 283, 0, 255, 0, 255};
 static const int Series9000_1440x720[] = {0, 567, 0, 510, 0, 510};
-static const int Series10000_360[] = {0, 85, 170, 255, 0, 85, 170, 255,
-                                      0, 85, 170, 255};
-static const int Series10000_720[] = {0, 106, 213, 319, 0, 106, 213, 319,
-                                      0, 106, 213, 319};
-static const int Series10000_1440x720[] = {0, 212, 426, 638, 0, 212, 426, 638,
-                                           0, 212, 426, 638};
-
+static const int Series10000_360[] = {0, 85, 170, 255, 0, 85, 170, 255, 0, 85, 170, 255};
+static const int Series10000_720[] = {0, 106, 213, 319, 0, 106, 213, 319, 0, 106, 213, 319};
+static const int Series10000_1440x720[] = {0, 212, 426, 638, 0, 212, 426, 638, 0, 212, 426, 638};
 
 // Which rows of the dot-size tables a family uses: the first entry whose
 // resolution and condition match the page wins; a page no entry matches
 // dithers with Series1_360's two levels.
 enum dot_when_t
 {
-  kAlways,      // any page at this resolution
-  kThreeLevels, // cupsCompression asks for three dot levels (2 or more)
-  kTwoBit,      // the page prints 2-bit dots
+  kAlways,       // any page at this resolution
+  kThreeLevels,  // cupsCompression asks for three dot levels (2 or more)
+  kTwoBit,       // the page prints 2-bit dots
 };
 
 struct dot_row_t
 {
-  unsigned x, y;       // horizontal resolution; vertical resolution, 0 for any
-  dot_when_t when;     // further condition
-  int values;          // values per media row: no dot, then the dot sizes
-  const int *table;    // three media rows of values
+  unsigned x, y;     // horizontal resolution; vertical resolution, 0 for any
+  dot_when_t when;   // further condition
+  int values;        // values per media row: no dot, then the dot sizes
+  const int *table;  // three media rows of values
 };
 
 // clang-format off
@@ -160,12 +143,12 @@ static const dot_row_t kDotsNone[] = {{}};
 // matches, the second when not.
 enum media_rule_t
 {
-  kAnyMedia,        // always the first code
-  kFilm,            // Transparency
-  kPlainOrFilm,     // Plain or Transparency
-  kPlain,           // Plain
-  kSpecial,         // Special
-  kPlainPaperClass, // plain paper and film (paper class 0)
+  kAnyMedia,         // always the first code
+  kFilm,             // Transparency
+  kPlainOrFilm,      // Plain or Transparency
+  kPlain,            // Plain
+  kSpecial,          // Special
+  kPlainPaperClass,  // plain paper and film (paper class 0)
 };
 
 // One resolution's dot-size code: by media, or two_bit for 2-bit dots
@@ -231,8 +214,7 @@ struct light_split_t
 };
 
 static const light_split_t kLightSplit = {{0.07f, 0.42f, 0.29f}, {0.07f, 0.42f, 0.29f}};
-static const light_split_t kLightSplitPale = {{0.035f, 0.21f, 0.145f},
-                                              {0.0175f, 0.105f, 0.0725f}};
+static const light_split_t kLightSplitPale = {{0.035f, 0.21f, 0.145f}, {0.0175f, 0.105f, 0.0725f}};
 
 // The raster command a family takes.
 enum raster_command_t
@@ -245,10 +227,10 @@ enum raster_command_t
 // uses the colour heads' rows.
 enum head_layout_t
 {
-  kHeadInline,     // every plane's nozzles on the same rows
-  kHeadOffsetEven, // planes an even nozzle count of rows apart; grey uses 3 x that count
-  kHeadStaggered,  // colour heads a pass below black; grey uses 3 x the rows
-  kHeadGreySplit,  // grey uses 3 x the rows, a third of the interleave apart
+  kHeadInline,      // every plane's nozzles on the same rows
+  kHeadOffsetEven,  // planes an even nozzle count of rows apart; grey uses 3 x that count
+  kHeadStaggered,   // colour heads a pass below black; grey uses 3 x the rows
+  kHeadGreySplit,   // grey uses 3 x the rows, a third of the interleave apart
 };
 
 // Family features, as bits of family_t::flags. The first six follow the
@@ -275,7 +257,6 @@ constexpr unsigned kTwoBit1440 = 1u << 18;    // 2-bit dots at 1440 dpi only, no
 constexpr unsigned kPaleLight = 1u << 19;     // light inks split at half strength
 constexpr unsigned kAnyDirection = 1u << 20;  // the printer picks the direction of pages not
                                               // sent one way
-
 
 // One printer family: everything the filter does differently for it.
 struct family_t
@@ -315,14 +296,16 @@ static const family_t kFamilies[] = {
 
 // Rules that follow the model number's range, for the families above and
 // for model numbers past the table alike.
+// clang-format off
 static bool DeskModel(int number) { return number < 5000; }
 static bool RemoteModel(int number) { return number >= 4; }
 static bool FineUnitModel(int number) { return number > 5; }
 static bool LateBlackModel(int number) { return number > 6; }
 static bool CutterModel(int number) { return number >= 9000; }
 static bool OneWayContoneModel(int number) { return number <= 8999; }
-// Only the table's families 6 to 11 take ESC i below 5500.
+// Past the table's families (6 to 11 take ESC i too), ESC i from 5500 on.
 static bool EscIModel(int number) { return number > 5499; }
+// clang-format on
 
 // The flags a model number's range gives.
 static unsigned RangeFlags(int number)
@@ -336,11 +319,10 @@ static unsigned RangeFlags(int number)
 // does not hold, what its range gives and nothing family-specific.
 static family_t FamilyFor(int number)
 {
-  family_t family = {number, EscIModel(number) ? kEscI : kEscDot, 0, kHeadInline,
-                     &kCodesNone, kDotsNone, 0};
+  family_t family = {
+      number, EscIModel(number) ? kEscI : kEscDot, 0, kHeadInline, &kCodesNone, kDotsNone, 0};
   for (const family_t &row : kFamilies)
-    if (row.number == number)
-      family = row;
+    if (row.number == number) family = row;
   family.flags |= RangeFlags(number);
   return family;
 }
@@ -356,10 +338,9 @@ static const struct
   unsigned length;
   unsigned char code[2];
 } kPaperCodes[] = {
-  {516, {0x04, 0x01}},  {595, {0x03, 0x01}},  {612, {0x08, 0x01}},
-  {729, {0x04, 0x00}},  {792, {0x08, 0x00}},  {842, {0x03, 0x00}},
-  {1004, {0x0A, 0x00}}, {1032, {0x02, 0x00}}, {1191, {0x01, 0x00}},
-  {1224, {0x2D, 0x00}}, {1369, {0x20, 0x00}},
+    {516, {0x04, 0x01}},  {595, {0x03, 0x01}},  {612, {0x08, 0x01}},  {729, {0x04, 0x00}},
+    {792, {0x08, 0x00}},  {842, {0x03, 0x00}},  {1004, {0x0A, 0x00}}, {1032, {0x02, 0x00}},
+    {1191, {0x01, 0x00}}, {1224, {0x2D, 0x00}}, {1369, {0x20, 0x00}},
 };
 
 // Command bytes and codes, named as the printer reads them.
@@ -383,8 +364,8 @@ constexpr int kPrinterChooses = 2;
 constexpr int kBlackStartLate = 60, kBlackStartLateOffset = 17;  // families 7 and up
 constexpr int kBlackStartSixInk = 102, kBlackStartSixInkOffset = 26;
 constexpr int kBlackStart = 63;
-constexpr int kBlackEndPlain = 127;     // plain paper: early start, a quarter of the way
-constexpr int kBlackEndArt = 153;       // Archival and Watercolor papers
+constexpr int kBlackEndPlain = 127;  // plain paper: early start, a quarter of the way
+constexpr int kBlackEndArt = 153;    // Archival and Watercolor papers
 constexpr int kBlackEndOther = 255;
 
 constexpr int kMonoPrinting = 1, kColourPrinting = 2;  // ESC ( K
@@ -402,30 +383,30 @@ static const unsigned kMaxResolution = 5760;
 struct page_plan_t
 {
   // The raster
-  unsigned xdpi, ydpi;   // resolution
-  int width;             // pixels per line
-  unsigned height;       // lines
-  unsigned line_bytes;   // bytes per raster line
-  bool contone;          // 8-bit ink amounts to dither, else pre-dithered dots
+  unsigned xdpi, ydpi;  // resolution
+  int width;            // pixels per line
+  unsigned height;      // lines
+  unsigned line_bytes;  // bytes per raster line
+  bool contone;         // 8-bit ink amounts to dither, else pre-dithered dots
   // Dots, heads and bands
-  int bit_planes;        // bits per printed dot
-  int planes;            // ink planes sent
-  int row_max;           // nozzle rows per pass; 1 = not woven
-  int col_step;          // horizontal interleave
-  int asked_step;        // vertical interleave the header asks for
-  int asked_feed;        // feed the header asks for
-  int asked_count;       // rows per band before the head layout
-  int row_step;          // vertical interleave the bands use
-  int row_feed;          // paper feed per pass the bands use
-  int row_count;         // rows in a full band
-  int pool;              // bands in the pool
+  int bit_planes;           // bits per printed dot
+  int planes;               // ink planes sent
+  int row_max;              // nozzle rows per pass; 1 = not woven
+  int col_step;             // horizontal interleave
+  int asked_step;           // vertical interleave the header asks for
+  int asked_feed;           // feed the header asks for
+  int asked_count;          // rows per band before the head layout
+  int row_step;             // vertical interleave the bands use
+  int row_feed;             // paper feed per pass the bands use
+  int row_count;            // rows in a full band
+  int pool;                 // bands in the pool
   int offsets[kMaxPlanes];  // row offset of each plane's nozzles
-  bool offset_head;      // heads lie apart (traced)
-  bool grey_rows;        // a grey page uses all heads' rows (traced)
-  int buffer_size;       // bytes in one packed row of one plane
-  bool compress;         // PackBits when shorter
+  bool offset_head;         // heads lie apart (traced)
+  bool grey_rows;           // a grey page uses all heads' rows (traced)
+  int buffer_size;          // bytes in one packed row of one plane
+  bool compress;            // PackBits when shorter
   raster_command_t command;
-  bool raster_dot;       // dot size goes with every raster command
+  bool raster_dot;             // dot size goes with every raster command
   int band_hunit, band_vunit;  // ESC . units of a band
   int line_hunit, line_vunit;  // ESC . units of an unwoven line
   // Page commands
@@ -443,21 +424,21 @@ struct page_plan_t
   int dot_size;          // dot size of the raster commands, -1: the last page's
   // Remote-mode media settings
   bool remote;
-  unsigned media;        // cupsMediaType nibbles
-  unsigned position;     // MediaPosition
-  bool media_dots;       // SN 2 and 6 codes
-  bool position_pc;      // media position by PC/PP, else EX
-  bool paper_size;       // MS command
-  bool cutter;           // AC command
-  bool cut;              // cut after the page
-  unsigned points[2];    // page size in points
+  unsigned media;      // cupsMediaType nibbles
+  unsigned position;   // MediaPosition
+  bool media_dots;     // SN 2 and 6 codes
+  bool position_pc;    // media position by PC/PP, else EX
+  bool paper_size;     // MS command
+  bool cutter;         // AC command
+  bool cut;            // cut after the page
+  unsigned points[2];  // page size in points
   // Dither
-  int paper_class;       // media row of the dot-size table
-  const int *dot_row;    // nominal dot intensities
-  int dot_values;        // values in dot_row
-  int levels;            // dot levels of the lookup table
+  int paper_class;     // media row of the dot-size table
+  const int *dot_row;  // nominal dot intensities
+  int dot_values;      // values in dot_row
+  int levels;          // dot levels of the lookup table
   int black_start, black_end;
-  bool light_split;      // six inks
+  bool light_split;  // six inks
   float light_cyan, light_magenta;
 };
 
@@ -489,7 +470,10 @@ static page_plan_t Page;
 // ---------------------------------------------------------------------------
 // Small output helpers: bytes go out in the order the printer reads them.
 
-static void put8(int value) { putchar(value & 255); }
+static void put8(int value)
+{
+  putchar(value & 255);
+}
 
 static void put16(int value)
 {
@@ -497,7 +481,10 @@ static void put16(int value)
   putchar((value >> 8) & 255);
 }
 
-static void putbytes(const char *bytes, size_t length) { fwrite(bytes, 1, length, stdout); }
+static void putbytes(const char *bytes, size_t length)
+{
+  fwrite(bytes, 1, length, stdout);
+}
 
 // One parameter of a sized command: a byte, or a little-endian word.
 struct param_t
@@ -508,21 +495,25 @@ struct param_t
   param_t(unsigned word, int bytes) : value(word), size(bytes) {}
 };
 
-static param_t Le16(unsigned value) { return param_t(value, 2); }
-static param_t Le32(unsigned value) { return param_t(value, 4); }
+static param_t Le16(unsigned value)
+{
+  return param_t(value, 2);
+}
+static param_t Le32(unsigned value)
+{
+  return param_t(value, 4);
+}
 
 // Write a command of the "name, 16-bit length, parameters" form; the
 // length is counted from the parameters.
 static void WriteSized(const char *name, size_t name_length, std::initializer_list<param_t> params)
 {
   unsigned length = 0;
-  for (const param_t &param : params)
-    length += (unsigned)param.size;
+  for (const param_t &param : params) length += (unsigned)param.size;
   putbytes(name, name_length);
   put16((int)length);
   for (const param_t &param : params)
-    for (int i = 0; i < param.size; i++)
-      put8((int)(param.value >> (8 * i)));
+    for (int i = 0; i < param.size; i++) put8((int)(param.value >> (8 * i)));
 }
 
 // Write an ESC ( x command.
@@ -557,8 +548,7 @@ static bool Fatal(const char *format, ...)
 // the output file is gone.
 static bool FlushOutput()
 {
-  if (fflush(stdout) == 0 && !ferror(stdout))
-    return true;
+  if (fflush(stdout) == 0 && !ferror(stdout)) return true;
   int error = errno ? errno : EIO;
   OutputBroken = true;
   return Fatal("Unable to send print data to the printer - %s", strerror(error));
@@ -583,7 +573,10 @@ static void EnterRemoteMode()
 }
 
 // Leave remote mode and return to ESC/P2 commands.
-static void LeaveRemoteMode() { putbytes(kLeaveRemoteMode, sizeof(kLeaveRemoteMode) - 1); }
+static void LeaveRemoteMode()
+{
+  putbytes(kLeaveRemoteMode, sizeof(kLeaveRemoteMode) - 1);
+}
 
 // The value of an enumerated header field as the raster stream carries it.
 // A job may hold any 32-bit value there, and C++ may not load a value
@@ -608,6 +601,8 @@ struct RasterInput
   unsigned char ahead[65536];
 };
 
+static bool OpenJob(int argc, char *argv[], RasterInput *input);
+static int EndJob(bool ok, int page);
 static void Setup();
 static const char *MakePagePlan(const page_header_t *header, page_plan_t *plan, char *text,
                                 size_t size);
@@ -642,79 +637,15 @@ int main(int argc, char *argv[])
   cancel.sa_handler = CancelJob;
   cancel.sa_flags = SA_RESTART;
   sigemptyset(&cancel.sa_mask);
-  for (int sig : {SIGTERM, SIGINT, SIGHUP})
-    sigaction(sig, &cancel, nullptr);
+  for (int sig : {SIGTERM, SIGINT, SIGHUP}) sigaction(sig, &cancel, nullptr);
 #endif
 
-  if (argc != 6 && argc != 7)
-  {
-    fputs("ERROR: inkbands job-id user title copies options [file]\n", stderr);
-    return 1;
-  }
-
-  const char *ppdname = getenv("PPD");
-  if (!ppdname || !*ppdname)
-  {
-    fputs("ERROR: No PPD file specified (set the PPD environment variable).\n", stderr);
-    return 1;
-  }
-  // A PPD that cannot be read at all is reported by the system's reason,
-  // one that is no PPD by what is wrong and where.
-  struct stat info;
-  int ppdfd = open(ppdname, O_RDONLY);
-  int reason = ppdfd < 0 ? errno : fstat(ppdfd, &info) ? errno : S_ISDIR(info.st_mode) ? EISDIR : 0;
-  if (ppdfd >= 0)
-    close(ppdfd);
-  if (reason)
-  {
-    fprintf(stderr, "ERROR: Unable to open PPD file \"%s\" - %s.\n", ppdname, strerror(reason));
-    return 1;
-  }
-  ppd_file_t *ppd = JobPpd = ppdOpenFile(ppdname);
-  if (!ppd)
-  {
-    int line = 0;
-    ppd_status_t status = ppdLastError(&line);
-    if (line > 0)
-      fprintf(stderr, "ERROR: Unable to open PPD file \"%s\" - %s on line %d.\n", ppdname,
-              ppdErrorString(status), line);
-    else
-      fprintf(stderr, "ERROR: Unable to open PPD file \"%s\" - %s.\n", ppdname,
-              ppdErrorString(status));
-    return 1;
-  }
-
-  JobFd = 0;
-  if (argc == 7)
-  {
-    JobFd = open(argv[6], O_RDONLY);
-    if (JobFd == -1)
-    {
-      JobFd = 0;
-      fprintf(stderr, "ERROR: Unable to open raster file - %s\n", strerror(errno));
-      CloseJob();
-      return 1;
-    }
-  }
-
   RasterInput input = {};
-  input.fd = JobFd;
-  cups_raster_t *raster = JobRaster = cupsRasterOpenIO(ReadRaster, &input, CUPS_RASTER_READ);
-  if (!raster && input.error)
-  {
-    fprintf(stderr, "ERROR: Unable to read raster data - %s\n", strerror(input.error));
-    CloseJob();
-    return 1;
-  }
-  if (!raster && input.bytes > 0)
-  {
-    fputs("ERROR: Unable to read raster data.\n", stderr);
-    CloseJob();
-    return 1;
-  }
+  if (!OpenJob(argc, argv, &input)) return 1;
+  cups_raster_t *raster = JobRaster;
 
   // An empty job is a job of no pages, not a broken one.
-  JobFamily = FamilyFor(ppd->model_number);
+  JobFamily = FamilyFor(JobPpd->model_number);
   Setup();
 
   page_header_t header;
@@ -750,11 +681,9 @@ int main(int argc, char *argv[])
                 (unsigned)((uint64_t)y * 100 / header.cupsHeight));
       ok = ProcessLine(raster, (int)y);
     }
-    if (!ok)
-      break;
+    if (!ok) break;
 
-    if (!Cancelled)
-      fprintf(stderr, "INFO: Finished page %d...\n", page);
+    if (!Cancelled) fprintf(stderr, "INFO: Finished page %d...\n", page);
     ok = EndPage();
 
     // Input that stops because the job was cancelled is no damaged job.
@@ -778,6 +707,18 @@ int main(int argc, char *argv[])
                "was stopped there.",
                page + 1);
 
+  return EndJob(ok, page);
+}
+
+// ---------------------------------------------------------------------------
+// Job start
+
+// End the job, the one place a job ends once it has started: reset the
+// printer, report how it ended and give the exit status. A failed job has
+// already said why; its page is released, and the printer is reset while
+// it still takes data.
+static int EndJob(bool ok, int page)
+{
   if (ok)
   {
     Shutdown();
@@ -785,8 +726,6 @@ int main(int argc, char *argv[])
   }
   if (!ok)
   {
-    // A failed job: its page is released and, while the printer still
-    // takes data, the printer is reset.
     FreePageBuffers();
     if (!OutputBroken)
     {
@@ -802,11 +741,11 @@ int main(int argc, char *argv[])
   {
     if (page == 0)
     {
-      fputs("INFO: The job was cancelled before its first page; the printer was reset.\n",
-            stderr);
+      fputs("INFO: The job was cancelled before its first page; the printer was reset.\n", stderr);
       return 1;
     }
-    fprintf(stderr, "INFO: The job was cancelled on page %d; the page was ejected and the "
+    fprintf(stderr,
+            "INFO: The job was cancelled on page %d; the page was ejected and the "
             "printer reset.\n",
             page);
     return 0;
@@ -820,8 +759,77 @@ int main(int argc, char *argv[])
   return 0;
 }
 
-// ---------------------------------------------------------------------------
-// Job start
+// Check the arguments, open the PPD and the raster stream; false, with the
+// error reported, when the job cannot start. An empty stream opens no
+// raster: it is a job of no pages.
+static bool OpenJob(int argc, char *argv[], RasterInput *input)
+{
+  if (argc != 6 && argc != 7)
+  {
+    fputs("ERROR: inkbands job-id user title copies options [file]\n", stderr);
+    return false;
+  }
+
+  const char *ppdname = getenv("PPD");
+  if (!ppdname || !*ppdname)
+  {
+    fputs("ERROR: No PPD file specified (set the PPD environment variable).\n", stderr);
+    return false;
+  }
+  // A PPD that cannot be read at all is reported by the system's reason,
+  // one that is no PPD by what is wrong and where.
+  struct stat info;
+  int ppdfd = open(ppdname, O_RDONLY);
+  int reason = ppdfd < 0 ? errno : fstat(ppdfd, &info) ? errno : S_ISDIR(info.st_mode) ? EISDIR : 0;
+  if (ppdfd >= 0) close(ppdfd);
+  if (reason)
+  {
+    fprintf(stderr, "ERROR: Unable to open PPD file \"%s\" - %s.\n", ppdname, strerror(reason));
+    return false;
+  }
+  JobPpd = ppdOpenFile(ppdname);
+  if (!JobPpd)
+  {
+    int line = 0;
+    ppd_status_t status = ppdLastError(&line);
+    if (line > 0)
+      fprintf(stderr, "ERROR: Unable to open PPD file \"%s\" - %s on line %d.\n", ppdname,
+              ppdErrorString(status), line);
+    else
+      fprintf(stderr, "ERROR: Unable to open PPD file \"%s\" - %s.\n", ppdname,
+              ppdErrorString(status));
+    return false;
+  }
+
+  JobFd = 0;
+  if (argc == 7)
+  {
+    JobFd = open(argv[6], O_RDONLY);
+    if (JobFd == -1)
+    {
+      JobFd = 0;
+      fprintf(stderr, "ERROR: Unable to open raster file - %s\n", strerror(errno));
+      CloseJob();
+      return false;
+    }
+  }
+
+  input->fd = JobFd;
+  JobRaster = cupsRasterOpenIO(ReadRaster, input, CUPS_RASTER_READ);
+  if (!JobRaster && input->error)
+  {
+    fprintf(stderr, "ERROR: Unable to read raster data - %s\n", strerror(input->error));
+    CloseJob();
+    return false;
+  }
+  if (!JobRaster && input->bytes > 0)
+  {
+    fputs("ERROR: Unable to read raster data.\n", stderr);
+    CloseJob();
+    return false;
+  }
+  return true;
+}
 
 // Take a desktop printer out of packet mode and reset it.
 static void Setup()
@@ -840,12 +848,9 @@ static void Setup()
 static int PageBitPlanes(const page_header_t *header)
 {
   unsigned flags = JobFamily.flags;
-  if ((flags & kTwoBit720) && header->HWResolution[1] >= 720)
-    return 2;
-  if ((flags & kTwoBit1440) && header->HWResolution[0] == 1440)
-    return 2;
-  if (!(flags & kTwoBit1440) && header->cupsCompression >= 2)
-    return 2;
+  if ((flags & kTwoBit720) && header->HWResolution[1] >= 720) return 2;
+  if ((flags & kTwoBit1440) && header->HWResolution[0] == 1440) return 2;
+  if (!(flags & kTwoBit1440) && header->cupsCompression >= 2) return 2;
   return 1;
 }
 
@@ -854,8 +859,7 @@ static int PageBitPlanes(const page_header_t *header)
 static int PaperClass(const page_header_t *header)
 {
   const char *media = header->MediaType;
-  if (!strncmp(media, "Plain", 5) || !strcmp(media, "Transparency"))
-    return 0;
+  if (!strncmp(media, "Plain", 5) || !strcmp(media, "Transparency")) return 0;
   if (!strcmp(media, "Special") || !strncmp(media, "Comm", 4) || !strcmp(media, "PublProof") ||
       !strcmp(media, "Archival") || !strcmp(media, "Watercolor") || !strcmp(media, "Matte"))
     return 1;
@@ -869,15 +873,12 @@ static int PaperClass(const page_header_t *header)
 static void PageWeave(const page_header_t *header, page_plan_t *plan)
 {
   plan->row_max = plan->col_step = plan->asked_step = plan->asked_feed = 1;
-  if (header->cupsRowCount <= 1)
-    return;
+  if (header->cupsRowCount <= 1) return;
   int row_max = header->cupsRowCount > INT_MAX ? INT_MAX : (int)header->cupsRowCount;
   int step = (int)(header->cupsRowStep % 100);
   unsigned cols = header->cupsRowStep / 100;
-  if (step == 0)
-    step = 1;
-  if (row_max / step == 0)
-    return;
+  if (step == 0) step = 1;
+  if (row_max / step == 0) return;
   plan->row_max = row_max;
   plan->asked_feed = (int)header->cupsRowFeed;
   plan->asked_step = step;
@@ -889,10 +890,10 @@ static int PagePlanes(const page_header_t *header)
 {
   switch (FieldValue(header->cupsColorSpace))
   {
-    case CUPS_CSPACE_K: return 1;
-    case CUPS_CSPACE_KCMY: return 4;
-    case CUPS_CSPACE_KCMYcm: return 6;
-    default: return 3;
+  case CUPS_CSPACE_K: return 1;
+  case CUPS_CSPACE_KCMY: return 4;
+  case CUPS_CSPACE_KCMYcm: return 6;
+  default: return 3;
   }
 }
 
@@ -903,12 +904,10 @@ static int PageTop(const page_header_t *header, const page_plan_t &plan)
   int top = 0;
   if (JobPpd->num_sizes >= 2)
   {
-    double rows = ((double)JobPpd->sizes[1].length - JobPpd->sizes[1].top) *
-                  header->HWResolution[1] / 72.0;
-    if (rows > INT_MAX)
-      rows = INT_MAX;
-    if (rows < INT_MIN)
-      rows = INT_MIN;
+    double rows =
+        ((double)JobPpd->sizes[1].length - JobPpd->sizes[1].top) * header->HWResolution[1] / 72.0;
+    if (rows > INT_MAX) rows = INT_MAX;
+    if (rows < INT_MIN) rows = INT_MIN;
     top = (int)rows;
   }
   // The head offsets are formed in 64 bits: a broken header's nozzle count
@@ -916,8 +915,7 @@ static int PageTop(const page_header_t *header, const page_plan_t &plan)
   if (JobFamily.head == kHeadOffsetEven)
   {
     long long even = plan.row_max / plan.asked_step;
-    if (even & 1)
-      even++;
+    if (even & 1) even++;
     long long moved = top - 2 * even * plan.asked_step;
     top = moved < 0 ? 0 : (int)moved;
   }
@@ -936,8 +934,7 @@ static void BandGeometry(page_plan_t *plan)
   plan->row_step = plan->asked_step;
   plan->row_count = plan->asked_count = plan->row_max / plan->asked_step;
   plan->grey_rows = plan->row_max > 1 && plan->planes == 1 && JobFamily.head != kHeadInline;
-  if (!plan->grey_rows)
-    return;
+  if (!plan->grey_rows) return;
   // Grey pages use three heads' worth of rows; a count beyond an int
   // saturates (CheckPage refuses it), it must not overflow.
   auto triple = [](long long rows) { return (int)(3 * rows > INT_MAX ? INT_MAX : 3 * rows); };
@@ -955,6 +952,11 @@ static void BandGeometry(page_plan_t *plan)
 
 // Refuse a page that cannot be printed right, before any of its bytes is
 // sent. Returns an error text, or null when the page can be printed.
+static const char *CheckCommands(const page_header_t *header, const page_plan_t &plan, char *text,
+                                 size_t size);
+static const char *CheckPageSize(const page_header_t *header, const page_plan_t &plan, char *text,
+                                 size_t size);
+
 static const char *CheckPage(const page_header_t *header, const page_plan_t &plan, char *text,
                              size_t size)
 {
@@ -992,7 +994,6 @@ static const char *CheckPage(const page_header_t *header, const page_plan_t &pla
     return text;
   }
 
-  int rowcount = plan.row_count, rowstep = plan.row_step;
   uint64_t width = header->cupsWidth;
   uint64_t rowbytes = (width / (unsigned)cols * (unsigned)bits + 7) / 8;
 
@@ -1005,14 +1006,16 @@ static const char *CheckPage(const page_header_t *header, const page_plan_t &pla
     // page.
     if (bits > 1)
     {
-      snprintf(text, size, "pre-dithered 1-bit pages cannot be printed with 2-bit dots "
+      snprintf(text, size,
+               "pre-dithered 1-bit pages cannot be printed with 2-bit dots "
                "(cupsCompression %u at %ux%u dpi).",
                header->cupsCompression, xdpi, ydpi);
       return text;
     }
     if (line != (uint64_t)planes * rowbytes)
     {
-      snprintf(text, size, "%u bytes per line do not match %d inks of %llu bytes of "
+      snprintf(text, size,
+               "%u bytes per line do not match %d inks of %llu bytes of "
                "pre-dithered dots each.",
                header->cupsBytesPerLine, planes, (unsigned long long)rowbytes);
       return text;
@@ -1024,6 +1027,19 @@ static const char *CheckPage(const page_header_t *header, const page_plan_t &pla
              header->cupsBytesPerLine, header->cupsWidth, planes);
     return text;
   }
+
+  return CheckCommands(header, plan, text, size);
+}
+
+// Refuse a page whose counts and units the printer's commands cannot carry;
+// the rest of CheckPage.
+static const char *CheckCommands(const page_header_t *header, const page_plan_t &plan, char *text,
+                                 size_t size)
+{
+  unsigned xdpi = header->HWResolution[0], ydpi = header->HWResolution[1];
+  int planes = plan.planes, bits = plan.bit_planes, cols = plan.col_step;
+  int rowcount = plan.row_count, rowstep = plan.row_step;
+  uint64_t rowbytes = ((uint64_t)header->cupsWidth / (unsigned)cols * (unsigned)bits + 7) / 8;
 
   // Every count must fit the field of the command that carries it.
   bool escape_i = JobFamily.command == kEscI;
@@ -1044,7 +1060,8 @@ static const char *CheckPage(const page_header_t *header, const page_plan_t &pla
   unsigned base = plan.raster_base;
   if (base && ((uint64_t)(base / ydpi) * rowstep > 255 || (uint64_t)(base / xdpi) * cols > 255))
   {
-    snprintf(text, size, "an interleave of %d columns by %d rows at %ux%u dpi does not fit the "
+    snprintf(text, size,
+             "an interleave of %d columns by %d rows at %ux%u dpi does not fit the "
              "printer's raster unit.",
              cols, rowstep, xdpi, ydpi);
     return text;
@@ -1065,25 +1082,42 @@ static const char *CheckPage(const page_header_t *header, const page_plan_t &pla
     unit = 3600;
   if (unit)
   {
-    snprintf(text, size, "%ux%u dpi in %d interleave columns cannot be expressed in the "
+    snprintf(text, size,
+             "%ux%u dpi in %d interleave columns cannot be expressed in the "
              "printer's units of 1/%u inch.",
              xdpi, ydpi, cols, unit);
     return text;
   }
   if (!escape_i && bits > 1)
   {
-    snprintf(text, size, "family %d prints 1-bit dots only; 2-bit dots (cupsCompression %u) "
+    snprintf(text, size,
+             "family %d prints 1-bit dots only; 2-bit dots (cupsCompression %u) "
              "cannot be sent to it.",
              JobFamily.number, header->cupsCompression);
     return text;
   }
   if ((JobFamily.flags & kNoLightInks) && planes == 6)
   {
-    snprintf(text, size, "family %d printers have no light inks; six-ink pages cannot be printed "
+    snprintf(text, size,
+             "family %d printers have no light inks; six-ink pages cannot be printed "
              "on them.",
              JobFamily.number);
     return text;
   }
+
+  return CheckPageSize(header, plan, text, size);
+}
+
+// Refuse a page too long for the page commands or too large for memory;
+// the rest of CheckCommands.
+static const char *CheckPageSize(const page_header_t *header, const page_plan_t &plan, char *text,
+                                 size_t size)
+{
+  unsigned ydpi = header->HWResolution[1];
+  int planes = plan.planes;
+  uint64_t width = header->cupsWidth;
+  uint64_t rowbytes = (width / (unsigned)plan.col_step * (unsigned)plan.bit_planes + 7) / 8;
+  uint64_t slots = (uint64_t)plan.asked_step * (uint64_t)plan.col_step;
 
   // The page set-up commands carry the page length and the top margin in
   // 16 bits (32 on long-page printers and in the paper size command).
@@ -1092,27 +1126,29 @@ static const char *CheckPage(const page_header_t *header, const page_plan_t &pla
   uint64_t bottom = (uint64_t)(unsigned)plan.top + header->cupsHeight;
   if (plan.top > 65535)
   {
-    snprintf(text, size, "a top margin of %d rows at %u dpi (from the PPD's page sizes) is more "
+    snprintf(text, size,
+             "a top margin of %d rows at %u dpi (from the PPD's page sizes) is more "
              "than the printer's commands carry (65535).",
              plan.top, ydpi);
     return text;
   }
   uint64_t most = plan.long_pages ? UINT32_MAX : 65535;
   bool coded = false;
-  for (const auto &paper : kPaperCodes)
-    coded = coded || paper.length == header->PageSize[1];
+  for (const auto &paper : kPaperCodes) coded = coded || paper.length == header->PageSize[1];
   // The MS command's custom size counts 1/360 inch in 16 bits.
   if (plan.paper_size && !coded &&
       ((uint64_t)header->PageSize[0] * 5 > 65535 || (uint64_t)header->PageSize[1] * 5 > 65535))
   {
-    snprintf(text, size, "a custom page of %u x %u points is more than the printer's paper size "
+    snprintf(text, size,
+             "a custom page of %u x %u points is more than the printer's paper size "
              "command carries (13107 points).",
              header->PageSize[0], header->PageSize[1]);
     return text;
   }
   if ((plan.long_pages ? bottom : length) > most || length > UINT32_MAX || width_rows > UINT32_MAX)
   {
-    snprintf(text, size, "a page of %u x %u points at %u dpi is more than the printer's page "
+    snprintf(text, size,
+             "a page of %u x %u points at %u dpi is more than the printer's page "
              "commands carry (%llu rows).",
              header->PageSize[0], header->PageSize[1], ydpi, (unsigned long long)most);
     return text;
@@ -1120,18 +1156,17 @@ static const char *CheckPage(const page_header_t *header, const page_plan_t &pla
 
   // Memory the page needs, refused before anything is allocated.
   uint64_t memory = 0;
-  if (header->cupsBitsPerColor > 1)
-    memory += width * (uint64_t)planes * 9 + 16 * 256;
-  uint64_t band = (uint64_t)rowcount * rowbytes;
+  if (header->cupsBitsPerColor > 1) memory += width * (uint64_t)planes * 9 + 16 * 256;
+  uint64_t band = (uint64_t)plan.row_count * rowbytes;
   if (plan.row_max > 1)
     memory += 4 * slots * (uint64_t)planes * (band + sizeof(dot_band_t));
   else
     memory += (uint64_t)planes * rowbytes;
-  if (header->cupsCompression)
-    memory += 5 * (band ? band : 1);
+  if (header->cupsCompression) memory += 5 * (band ? band : 1);
   if (memory > kMaxPageMemory)
   {
-    snprintf(text, size, "the page would need %llu MB of memory (%u pixels wide, %d rows per "
+    snprintf(text, size,
+             "the page would need %llu MB of memory (%u pixels wide, %d rows per "
              "pass).",
              (unsigned long long)(memory >> 20), header->cupsWidth, plan.row_max);
     return text;
@@ -1147,19 +1182,18 @@ static int DotCode(const page_header_t *header, int bit_planes, int paper_class)
   unsigned key = codes.by_rows ? header->HWResolution[1] : header->HWResolution[0];
   int column = key == 360 ? 0 : key == 720 ? 1 : key == 1440 ? 2 : key == 2880 ? 3 : 4;
   const dot_code_t &code = codes.at[column];
-  if (bit_planes > 1 && code.two_bit >= 0)
-    return code.two_bit;
+  if (bit_planes > 1 && code.two_bit >= 0) return code.two_bit;
   const char *media = header->MediaType;
   bool plain = !strcmp(media, "Plain"), film = !strcmp(media, "Transparency");
   bool yes = true;
   switch (code.rule)
   {
-    case kAnyMedia: yes = true; break;
-    case kFilm: yes = film; break;
-    case kPlainOrFilm: yes = plain || film; break;
-    case kPlain: yes = plain; break;
-    case kSpecial: yes = !strcmp(media, "Special"); break;
-    case kPlainPaperClass: yes = paper_class == 0; break;
+  case kAnyMedia: yes = true; break;
+  case kFilm: yes = film; break;
+  case kPlainOrFilm: yes = plain || film; break;
+  case kPlain: yes = plain; break;
+  case kSpecial: yes = !strcmp(media, "Special"); break;
+  case kPlainPaperClass: yes = paper_class == 0; break;
   }
   return yes ? code.yes : code.no;
 }
@@ -1172,8 +1206,7 @@ static const int *DotSizeRow(const page_header_t *header, int bit_planes, int pa
   unsigned x = header->HWResolution[0], y = header->HWResolution[1];
   for (const dot_row_t *row = JobFamily.dots; row->table; row++)
   {
-    if (row->x != x || (row->y && row->y != y))
-      continue;
+    if (row->x != x || (row->y && row->y != y)) continue;
     if ((row->when == kThreeLevels && header->cupsCompression <= 1) ||
         (row->when == kTwoBit && bit_planes == 1))
       continue;
@@ -1187,6 +1220,9 @@ static const int *DotSizeRow(const page_header_t *header, int bit_planes, int pa
 // Work out every value of the page from its header and the job's family,
 // refusing a page that cannot be printed right. Returns the refusal's text,
 // or null with the plan made.
+static void PlanCommands(const page_header_t *header, page_plan_t *plan);
+static void PlanDither(const page_header_t *header, page_plan_t *plan);
+
 static const char *MakePagePlan(const page_header_t *header, page_plan_t *plan, char *text,
                                 size_t size)
 {
@@ -1207,13 +1243,11 @@ static const char *MakePagePlan(const page_header_t *header, page_plan_t *plan, 
   plan->raster_base = family.raster_base;
   // A 1/1440 inch base cannot space 2880 dpi dots (it would send a unit of
   // 0); such pages count in 1/2880 inch.
-  if (plan->raster_base == 1440 && (xdpi > 1440 || ydpi > 1440))
-    plan->raster_base = 2880;
+  if (plan->raster_base == 1440 && (xdpi > 1440 || ydpi > 1440)) plan->raster_base = 2880;
   plan->page_base = !(flags & kFineUnits) ? 3600 : xdpi == 2880 ? 2880 : 1440;
   plan->long_pages = flags & kLongPages;
   plan->paper_size = flags & kPaperSize;
-  if (const char *refusal = CheckPage(header, *plan, text, size))
-    return refusal;
+  if (const char *refusal = CheckPage(header, *plan, text, size)) return refusal;
 
   // The raster and its bands.
   plan->width = (int)header->cupsWidth;
@@ -1222,7 +1256,7 @@ static const char *MakePagePlan(const page_header_t *header, page_plan_t *plan, 
   plan->contone = header->cupsBitsPerColor > 1;
   plan->compress = header->cupsCompression != 0;
   plan->buffer_size =
-    (int)((header->cupsWidth / (unsigned)plan->col_step * (unsigned)plan->bit_planes + 7) / 8);
+      (int)((header->cupsWidth / (unsigned)plan->col_step * (unsigned)plan->bit_planes + 7) / 8);
   plan->row_feed = plan->asked_feed;
   plan->offset_head = family.head == kHeadOffsetEven || family.head == kHeadStaggered;
   if (plan->row_max > 1)
@@ -1232,21 +1266,17 @@ static const char *MakePagePlan(const page_header_t *header, page_plan_t *plan, 
     {
       int even = (plan->asked_count + 1) & ~1;
       plan->offsets[0] = even * plan->asked_step;
-      for (int p = 1; p < plan->planes; p++)
-        plan->offsets[p] = (3 - p) * plan->offsets[0];
+      for (int p = 1; p < plan->planes; p++) plan->offsets[p] = (3 - p) * plan->offsets[0];
     }
     else if (family.head == kHeadStaggered && plan->planes > 1)
     {
-      for (int p = 1; p < plan->planes; p++)
-        plan->offsets[p] = (p - 1) * plan->row_max;
+      for (int p = 1; p < plan->planes; p++) plan->offsets[p] = (p - 1) * plan->row_max;
     }
-    // The feed per pass must not share its parity with the band's rows, or
-    // passes would print on each other's rows.
+    // The paper feed per pass: one pass's share of the nozzle rows, of
+    // the other parity than the band's row count.
     plan->row_feed = plan->row_max / plan->col_step / plan->row_step;
-    if ((plan->row_feed & 1) == (plan->row_count & 1))
-      plan->row_feed--;
-    if (plan->row_feed <= 0)
-      plan->row_feed = 1;
+    if ((plan->row_feed & 1) == (plan->row_count & 1)) plan->row_feed--;
+    if (plan->row_feed <= 0) plan->row_feed = 1;
   }
   plan->raster_dot = flags & kRasterDot;
   plan->band_hunit = (int)(plan->col_step * 3600u / xdpi);
@@ -1254,9 +1284,18 @@ static const char *MakePagePlan(const page_header_t *header, page_plan_t *plan, 
   plan->line_hunit = (int)(3600u / xdpi);
   plan->line_vunit = (int)(3600u / ydpi);
 
-  // The page commands.
-  plan->size_command = (flags & kSizeAlways) ||
-                       (JobPpd->num_sizes > 0 && JobPpd->sizes[0].bottom < 36.0f);
+  PlanCommands(header, plan);
+  PlanDither(header, plan);
+  return nullptr;
+}
+
+// The page's set-up commands and remote-mode media settings.
+static void PlanCommands(const page_header_t *header, page_plan_t *plan)
+{
+  unsigned flags = JobFamily.flags;
+  unsigned xdpi = plan->xdpi, ydpi = plan->ydpi;
+  plan->size_command =
+      (flags & kSizeAlways) || (JobPpd->num_sizes > 0 && JobPpd->sizes[0].bottom < 36.0f);
   plan->large_format = !(flags & kDesk);
   bool plain = !strcmp(header->MediaType, "Plain");
   if (header->cupsBitsPerColor == 8 && (flags & kOneWayContone) && xdpi <= 720)
@@ -1274,7 +1313,7 @@ static const char *MakePagePlan(const page_header_t *header, page_plan_t *plan, 
   else
     plan->weave = kWeave2Bit;
   plan->mono_colour =
-    (flags & kMonoColour) ? (plan->planes == 1 ? kMonoPrinting : kColourPrinting) : 0;
+      (flags & kMonoColour) ? (plan->planes == 1 ? kMonoPrinting : kColourPrinting) : 0;
   plan->speed = (flags & kSlow1440) && xdpi == 1440 ? kSpeed1440 : 0;
   plan->paper_class = PaperClass(header);
   int code = DotCode(header, plan->bit_planes, plan->paper_class);
@@ -1291,14 +1330,18 @@ static const char *MakePagePlan(const page_header_t *header, page_plan_t *plan, 
   plan->cut = FieldValue(header->CutMedia) != 0;
   plan->points[0] = header->PageSize[0];
   plan->points[1] = header->PageSize[1];
+}
 
-  // The dither of contone pages.
+// The dither of a contone page: dot sizes, black generation, light inks.
+static void PlanDither(const page_header_t *header, page_plan_t *plan)
+{
+  unsigned flags = JobFamily.flags;
+  bool plain = !strcmp(header->MediaType, "Plain");
   plan->dot_row = DotSizeRow(header, plan->bit_planes, plan->paper_class, &plan->dot_values);
   plan->levels = (flags & kSizeLevels) ? plan->bit_planes + 1 : 1 << plan->bit_planes;
   // A row lists only the dot sizes the printer has at this resolution;
   // more levels than values would dither into sizes nobody measured.
-  if (plan->levels > plan->dot_values)
-    plan->levels = plan->dot_values;
+  if (plan->levels > plan->dot_values) plan->levels = plan->dot_values;
   int start;
   if (flags & kLateBlack)
     start = kBlackStartLate / plan->bit_planes + kBlackStartLateOffset;
@@ -1314,10 +1357,9 @@ static const char *MakePagePlan(const page_header_t *header, page_plan_t *plan, 
     plan->black_start = start, plan->black_end = kBlackEndOther;
   plan->light_split = plan->planes == 6;
   const light_split_t &light = (flags & kPaleLight) ? kLightSplitPale : kLightSplit;
-  int fineness = xdpi == 360 ? 0 : xdpi == 720 ? 1 : 2;
+  int fineness = plan->xdpi == 360 ? 0 : plan->xdpi == 720 ? 1 : 2;
   plan->light_cyan = light.cyan[fineness];
   plan->light_magenta = light.magenta[fineness];
-  return nullptr;
 }
 
 // ---------------------------------------------------------------------------
@@ -1348,16 +1390,12 @@ static bool StartPage(const page_plan_t &plan)
   DotRowCurrent = 0;
   DotRowCount = plan.row_count;
   DotBufferSize = plan.buffer_size;
-  for (int p = 0; p < kMaxPlanes; p++)
-    DotRowOffset[p] = plan.offsets[p];
-  if (plan.dot_size >= 0)
-    DotSize = plan.dot_size;
+  for (int p = 0; p < kMaxPlanes; p++) DotRowOffset[p] = plan.offsets[p];
+  if (plan.dot_size >= 0) DotSize = plan.dot_size;
   fprintf(stderr, "DEBUG: BitPlanes = %d\n", BitPlanes);
 
-  if (plan.contone && !ColourSetup(plan))
-    return false;
-  if (!BandSetup(plan))
-    return false;
+  if (plan.contone && !ColourSetup(plan)) return false;
+  if (!BandSetup(plan)) return false;
   WritePageStart(plan);
   return true;
 }
@@ -1377,14 +1415,13 @@ static void DumpHeader(const page_header_t *header)
   fprintf(stderr, "DEBUG: Duplex = %d\n", (int)FieldValue(header->Duplex));
   fprintf(stderr, "DEBUG: HWResolution = [ %d %d ]\n", header->HWResolution[0],
           header->HWResolution[1]);
-  fprintf(stderr, "DEBUG: ImagingBoundingBox = [ %d %d %d %d ]\n",
-          header->ImagingBoundingBox[0], header->ImagingBoundingBox[1],
-          header->ImagingBoundingBox[2], header->ImagingBoundingBox[3]);
+  fprintf(stderr, "DEBUG: ImagingBoundingBox = [ %d %d %d %d ]\n", header->ImagingBoundingBox[0],
+          header->ImagingBoundingBox[1], header->ImagingBoundingBox[2],
+          header->ImagingBoundingBox[3]);
   fprintf(stderr, "DEBUG: InsertSheet = %d\n", (int)FieldValue(header->InsertSheet));
   fprintf(stderr, "DEBUG: Jog = %d\n", (int)FieldValue(header->Jog));
   fprintf(stderr, "DEBUG: LeadingEdge = %d\n", (int)FieldValue(header->LeadingEdge));
-  fprintf(stderr, "DEBUG: Margins = [ %d %d ]\n", header->Margins[0],
-          header->Margins[1]);
+  fprintf(stderr, "DEBUG: Margins = [ %d %d ]\n", header->Margins[0], header->Margins[1]);
   fprintf(stderr, "DEBUG: ManualFeed = %d\n", (int)FieldValue(header->ManualFeed));
   fprintf(stderr, "DEBUG: MediaPosition = %d\n", header->MediaPosition);
   fprintf(stderr, "DEBUG: MediaWeight = %d\n", header->MediaWeight);
@@ -1393,8 +1430,7 @@ static void DumpHeader(const page_header_t *header)
   fprintf(stderr, "DEBUG: NumCopies = %d\n", header->NumCopies);
   fprintf(stderr, "DEBUG: Orientation = %d\n", (int)FieldValue(header->Orientation));
   fprintf(stderr, "DEBUG: OutputFaceUp = %d\n", (int)FieldValue(header->OutputFaceUp));
-  fprintf(stderr, "DEBUG: PageSize = [ %d %d ]\n", header->PageSize[0],
-          header->PageSize[1]);
+  fprintf(stderr, "DEBUG: PageSize = [ %d %d ]\n", header->PageSize[0], header->PageSize[1]);
   fprintf(stderr, "DEBUG: Separations = %d\n", (int)FieldValue(header->Separations));
   fprintf(stderr, "DEBUG: TraySwitch = %d\n", (int)FieldValue(header->TraySwitch));
   fprintf(stderr, "DEBUG: Tumble = %d\n", (int)FieldValue(header->Tumble));
@@ -1427,19 +1463,16 @@ static bool ColourSetup(const page_plan_t &plan)
   if (!PixelBuffers[0] || !DitherState || !DitherLut)
     return Fatal("Unable to allocate memory for the dither of a %u pixel line.",
                  (unsigned)plan.width);
-  for (int p = 1; p < plan.planes; p++)
-    PixelBuffers[p] = PixelBuffers[0] + p * width;
+  for (int p = 1; p < plan.planes; p++) PixelBuffers[p] = PixelBuffers[0] + p * width;
 
   fprintf(stderr, "DEBUG: dither = %p [%d %d %d]\n", (const void *)row, row[0], row[1],
           plan.dot_values > 2 ? row[2] : 0);
   fputs("DEBUG: DitherLut =\n", stderr);
   for (int i = 0; i < 256; i++)
   {
-    if ((i & 7) == 0)
-      fputs("DEBUG:", stderr);
+    if ((i & 7) == 0) fputs("DEBUG:", stderr);
     fprintf(stderr, " [%d %d]", DitherLut[i].pixel, DitherLut[i].error);
-    if ((i & 7) == 7)
-      fputs("\n", stderr);
+    if ((i & 7) == 7) fputs("\n", stderr);
   }
 
   cupsDitherSetBlackGeneration(plan.black_start, plan.black_end);
@@ -1484,8 +1517,7 @@ static bool BandSetup(const page_plan_t &plan)
     for (int i = 0; i < plan.pool; i++)
     {
       dot_band_t *band = (dot_band_t *)calloc(1, sizeof(dot_band_t));
-      if (!band)
-        return Fatal("Unable to allocate memory for %d print bands.", plan.pool);
+      if (!band) return Fatal("Unable to allocate memory for %d print bands.", plan.pool);
       band->next = DotAvailList;
       DotAvailList = band;
       band->buffer = (unsigned char *)calloc(band_bytes ? band_bytes : 1, 1);
@@ -1509,8 +1541,7 @@ static bool BandSetup(const page_plan_t &plan)
     for (int i = 0; i < slots; i++)
     {
       int slot = next;
-      while (placed[slot])
-        slot = (slot + 1) % slots;
+      while (placed[slot]) slot = (slot + 1) % slots;
       placed[slot] = true;
       for (int p = 0; p < PrinterPlanes; p++)
       {
@@ -1540,8 +1571,7 @@ static bool BandSetup(const page_plan_t &plan)
     if (!DotBuffers[0])
       return Fatal("Unable to allocate memory for a line of %d bytes.",
                    PrinterPlanes * DotBufferSize);
-    for (int p = 1; p < PrinterPlanes; p++)
-      DotBuffers[p] = DotBuffers[0] + p * DotBufferSize;
+    for (int p = 1; p < PrinterPlanes; p++) DotBuffers[p] = DotBuffers[0] + p * DotBufferSize;
   }
 
   if (plan.compress)
@@ -1580,8 +1610,7 @@ static void WriteRemoteSettings(const page_plan_t &plan)
   {
     unsigned nibble0 = media & 15, nibble1 = (media >> 4) & 15;
     unsigned nibble2 = (media >> 8) & 15, nibble3 = (media >> 12) & 15;
-    if (nibble0)
-      WriteRemote("SN", {0, 0, nibble0});
+    if (nibble0) WriteRemote("SN", {0, 0, nibble0});
     WriteRemote("SN", {0, 1, nibble1 == 15 ? 0xF0 : nibble1});
     if (plan.media_dots)
     {
@@ -1599,15 +1628,11 @@ static void WriteRemoteSettings(const page_plan_t &plan)
       else
         WriteRemote("EX", {0, 0, 0, 0, 5, plan.position});
     }
-    if (nibble2)
-      WriteRemote("MT", {0, 0, nibble2});
-    if (nibble3)
-      WriteRemote("PH", {0, nibble3});
+    if (nibble2) WriteRemote("MT", {0, 0, nibble2});
+    if (nibble3) WriteRemote("PH", {0, nibble3});
   }
-  if (plan.paper_size)
-    WritePaperSize(plan);
-  if (plan.cutter)
-    WriteRemote("AC", {0, plan.cut ? 1u : 0u});
+  if (plan.paper_size) WritePaperSize(plan);
+  if (plan.cutter) WriteRemote("AC", {0, plan.cut ? 1u : 0u});
   LeaveRemoteMode();
 }
 
@@ -1619,8 +1644,7 @@ static void WritePageStart(const page_plan_t &plan)
   unsigned xdpi = plan.xdpi, ydpi = plan.ydpi;
 
   putbytes(kReset, 2);
-  if (plan.remote)
-    WriteRemoteSettings(plan);
+  if (plan.remote) WriteRemoteSettings(plan);
 
   WriteParen('G', {1});
 
@@ -1649,21 +1673,17 @@ static void WritePageStart(const page_plan_t &plan)
   if (plan.large_format)
   {
     putchar(0x1B);
-    for (int i = 0; i < 27; i++)
-      putchar(0);
+    for (int i = 0; i < 27; i++) putchar(0);
   }
 
   WriteParen('i', {(unsigned)plan.weave});
 
-  if (plan.mono_colour)
-    WriteParen('K', {0, (unsigned)plan.mono_colour});
+  if (plan.mono_colour) WriteParen('K', {0, (unsigned)plan.mono_colour});
   if (plan.raster_base)
     WriteParen('D', {Le16(plan.raster_base), plan.raster_base / ydpi * (unsigned)plan.row_step,
                      plan.raster_base / xdpi * (unsigned)plan.col_step});
-  if (plan.speed)
-    WriteParen('s', {(unsigned)plan.speed});
-  if (plan.dot_code >= 0)
-    WriteParen('e', {0, (unsigned)plan.dot_code});
+  if (plan.speed) WriteParen('s', {(unsigned)plan.speed});
+  if (plan.dot_code >= 0) WriteParen('e', {0, (unsigned)plan.dot_code});
 }
 
 // ---------------------------------------------------------------------------
@@ -1693,20 +1713,17 @@ static bool ProcessLine(cups_raster_t *raster, int y)
         dot_band_t *band = DotBands[slot][p];
         ReadPixels(raster, band->buffer + (size_t)band->row * DotBufferSize,
                    (unsigned)DotBufferSize);
-        if (!StoreRow(slot, p))
-          return false;
+        if (!StoreRow(slot, p)) return false;
       }
       return true;
     }
     ReadPixels(raster, DotBuffers[0], bytes);
-    if (!cupsCheckBytes(DotBuffers[0], (int)bytes))
-      return OutputLine();
+    if (!cupsCheckBytes(DotBuffers[0], (int)bytes)) return OutputLine();
     OutputFeed++;
     return true;
   }
 
-  if (QueueOn)
-    return QueueLine(raster, y);
+  if (QueueOn) return QueueLine(raster, y);
 
   ReadPixels(raster, PixelBuffers[0], bytes);
   int width = Page.width;
@@ -1720,14 +1737,10 @@ static bool ProcessLine(cups_raster_t *raster, int y)
 
 // Read the next length bytes of the page; a stream that ends early leaves
 // zeros, so a cut-off job never prints garbage as page content.
-static void ReadPixels(cups_raster_t *raster, unsigned char *buffer,
-                       unsigned length)
+static void ReadPixels(cups_raster_t *raster, unsigned char *buffer, unsigned length)
 {
-  if (!RasterEnded && length &&
-      cupsRasterReadPixels(raster, buffer, length) == length)
-    return;
-  if (length)
-    RasterEnded = true;
+  if (!RasterEnded && length && cupsRasterReadPixels(raster, buffer, length) == length) return;
+  if (length) RasterEnded = true;
   memset(buffer, 0, length);
 }
 
@@ -1736,23 +1749,16 @@ static void DitherLine(unsigned char *const *rows, unsigned bytes, int width)
 {
   switch (PrinterPlanes)
   {
-    case 1:
-      cupsDither1(DitherState, DitherLut, rows[0]);
-      break;
-    case 3:
-      cupsDither3(DitherState, DitherLut, rows[0], rows[1], rows[2]);
-      break;
-    case 4:
-      cupsDither4(DitherState, DitherLut, DitherLut, rows[1], rows[2], rows[3], rows[0]);
-      break;
-    case 6:
-      // A line that carries only K, C, M and Y gets its light rows from
-      // the ink split; they start empty, never stale.
-      if (bytes < 6u * width)
-        memset(rows[4], 0, 2 * (size_t)width);
-      cupsDither6(DitherState, DitherLut, DitherLut, rows[1], rows[2], rows[3], rows[0],
-                  rows[4], rows[5]);
-      break;
+  case 1: cupsDither1(DitherState, DitherLut, rows[0]); break;
+  case 3: cupsDither3(DitherState, DitherLut, rows[0], rows[1], rows[2]); break;
+  case 4: cupsDither4(DitherState, DitherLut, DitherLut, rows[1], rows[2], rows[3], rows[0]); break;
+  case 6:
+    // A line that carries only K, C, M and Y gets its light rows from
+    // the ink split; they start empty, never stale.
+    if (bytes < 6u * width) memset(rows[4], 0, 2 * (size_t)width);
+    cupsDither6(DitherState, DitherLut, DitherLut, rows[1], rows[2], rows[3], rows[0], rows[4],
+                rows[5]);
+    break;
   }
 }
 
@@ -1783,26 +1789,26 @@ struct QueuedLine
   bool whole;             // the first worker dithers every plane
 };
 
-static int DitherThreads = -1;        // workers allowed; 1: the main thread alone
-static int DitherWorkers;             // workers started
+static int DitherThreads = -1;  // workers allowed; 1: the main thread alone
+static int DitherWorkers;       // workers started
 static QueuedLine Queue[kQueuedLines];
-static int QueueWidth, QueuePlanes;   // size the queue's buffers have
-static long QueueRead, QueueSent;     // lines read and made ready; lines sent
-static int Groups;                    // ink groups of the page, one per worker
-static int GroupFirst[kMaxPlanes];    // first plane of each group
-static int GroupCount[kMaxPlanes];    // planes of each group
-static long GroupDone[kMaxPlanes];    // lines each group has dithered
-static long LinesPrepared;            // lines the first worker has made ready
-static int WorkersBusy;               // workers in the middle of a line
-static bool QueueStopped;             // workers take no more lines
-static long MainUntil = -1;           // lines the main thread waits to see dithered
-static bool MainStopping;             // the main thread waits for idle workers
+static int QueueWidth, QueuePlanes;  // size the queue's buffers have
+static long QueueRead, QueueSent;    // lines read and made ready; lines sent
+static int Groups;                   // ink groups of the page, one per worker
+static int GroupFirst[kMaxPlanes];   // first plane of each group
+static int GroupCount[kMaxPlanes];   // planes of each group
+static long GroupDone[kMaxPlanes];   // lines each group has dithered
+static long LinesPrepared;           // lines the first worker has made ready
+static int WorkersBusy;              // workers in the middle of a line
+static bool QueueStopped;            // workers take no more lines
+static long MainUntil = -1;          // lines the main thread waits to see dithered
+static bool MainStopping;            // the main thread waits for idle workers
 // Plain POSIX objects: nothing to destroy at exit while workers wait on them.
 static pthread_mutex_t QueueLock = PTHREAD_MUTEX_INITIALIZER;
 static pthread_cond_t WorkerReady[kMaxPlanes] = {  // a line for worker g
-  PTHREAD_COND_INITIALIZER, PTHREAD_COND_INITIALIZER, PTHREAD_COND_INITIALIZER,
-  PTHREAD_COND_INITIALIZER, PTHREAD_COND_INITIALIZER, PTHREAD_COND_INITIALIZER,
-  PTHREAD_COND_INITIALIZER};
+    PTHREAD_COND_INITIALIZER, PTHREAD_COND_INITIALIZER, PTHREAD_COND_INITIALIZER,
+    PTHREAD_COND_INITIALIZER, PTHREAD_COND_INITIALIZER, PTHREAD_COND_INITIALIZER,
+    PTHREAD_COND_INITIALIZER};
 static pthread_cond_t QueueDone = PTHREAD_COND_INITIALIZER;  // what the main thread waits for
 
 // Threads to dither with: INKBANDS_THREADS, else the processors the filter
@@ -1814,8 +1820,7 @@ static int DitherThreadCount()
   {
     char *end;
     long n = strtol(value, &end, 10);
-    if (*end == '\0' && n >= 1)
-      return n > kMaxPlanes ? kMaxPlanes : (int)n;
+    if (*end == '\0' && n >= 1) return n > kMaxPlanes ? kMaxPlanes : (int)n;
     fprintf(stderr, "DEBUG: INKBANDS_THREADS=\"%s\" is not a thread count; ignored.\n", value);
   }
   cpu_set_t cpus;
@@ -1828,8 +1833,7 @@ static int DitherThreadCount()
 static long LinesDithered()
 {
   long done = QueueRead;
-  for (int g = 0; g < Groups; g++)
-    done = GroupDone[g] < done ? GroupDone[g] : done;
+  for (int g = 0; g < Groups; g++) done = GroupDone[g] < done ? GroupDone[g] : done;
   return done;
 }
 
@@ -1837,16 +1841,12 @@ static long LinesDithered()
 // for a whole line, every group has finished the line before.
 static bool CanDither(int g)
 {
-  if (QueueStopped || g >= Groups || GroupDone[g] >= QueueRead)
-    return false;
+  if (QueueStopped || g >= Groups || GroupDone[g] >= QueueRead) return false;
   long y = GroupDone[g];
-  if (!Queue[y % kQueuedLines].whole)
-    return g == 0 || LinesPrepared > y;
-  if (g > 0)
-    return false;
+  if (!Queue[y % kQueuedLines].whole) return g == 0 || LinesPrepared > y;
+  if (g > 0) return false;
   for (int h = 1; h < Groups; h++)
-    if (GroupDone[h] < y)
-      return false;
+    if (GroupDone[h] < y) return false;
   return true;
 }
 
@@ -1855,8 +1855,7 @@ static bool CanDither(int g)
 static void WakeWorkers()
 {
   for (int g = 0; g < Groups; g++)
-    if (CanDither(g))
-      pthread_cond_signal(&WorkerReady[g]);
+    if (CanDither(g)) pthread_cond_signal(&WorkerReady[g]);
 }
 
 // One worker: dithers its group's planes of each line made ready, in order.
@@ -1866,16 +1865,14 @@ static void *DitherWorker(void *arg)
   pthread_mutex_lock(&QueueLock);
   for (;;)
   {
-    while (!CanDither(g))
-      pthread_cond_wait(&WorkerReady[g], &QueueLock);
+    while (!CanDither(g)) pthread_cond_wait(&WorkerReady[g], &QueueLock);
     long y = GroupDone[g];
     QueuedLine &queued = Queue[y % kQueuedLines];
     bool whole = queued.whole;
     WorkersBusy++;
     pthread_mutex_unlock(&QueueLock);
     unsigned char *rows[kMaxPlanes] = {};
-    for (int p = 0; p < PrinterPlanes; p++)
-      rows[p] = queued.pixels + (size_t)p * QueueWidth;
+    for (int p = 0; p < PrinterPlanes; p++) rows[p] = queued.pixels + (size_t)p * QueueWidth;
     if (queued.blank)
     {
       // Blank paper: nothing to dither, the direction stays.
@@ -1897,8 +1894,7 @@ static void *DitherWorker(void *arg)
         // A line only the one-thread calls can dither waits for every
         // group to finish the line before.
         queued.whole = whole = true;
-        while (!QueueStopped && !CanDither(0))
-          pthread_cond_wait(&WorkerReady[0], &QueueLock);
+        while (!QueueStopped && !CanDither(0)) pthread_cond_wait(&WorkerReady[0], &QueueLock);
       }
       bool stopped = QueueStopped;
       LinesPrepared = y + 1;
@@ -1911,10 +1907,8 @@ static void *DitherWorker(void *arg)
     }
     pthread_mutex_lock(&QueueLock);
     WorkersBusy--;
-    if (g == 0)
-      LinesPrepared = y + 1;
-    for (int h = whole ? 0 : g; h < (whole ? Groups : g + 1); h++)
-      GroupDone[h]++;
+    if (g == 0) LinesPrepared = y + 1;
+    for (int h = whole ? 0 : g; h < (whole ? Groups : g + 1); h++) GroupDone[h]++;
     // A whole line lets the other groups go on; a split one may let the
     // first worker take its next whole line.
     WakeWorkers();
@@ -1942,18 +1936,15 @@ static void FreeQueue()
 static void QueueSetup()
 {
   QueueOn = false;
-  if (DitherThreads < 0)
-    DitherThreads = DitherThreadCount();
+  if (DitherThreads < 0) DitherThreads = DitherThreadCount();
   // One ink's dither is too short a step to hand to another thread: the
   // hand-over costs what the overlap saves.
-  if (DitherThreads < 2 || PrinterPlanes < 3)
-    return;
+  if (DitherThreads < 2 || PrinterPlanes < 3) return;
 
   // A line in the queue holds its ink amounts and four bytes of weights per
   // pixel and plane; a roll too wide for a modest queue goes the one way.
   int width = Page.width;
-  if ((uint64_t)width * PrinterPlanes * 5 * kQueuedLines > kMaxQueueMemory)
-    return;
+  if ((uint64_t)width * PrinterPlanes * 5 * kQueuedLines > kMaxQueueMemory) return;
   if (width != QueueWidth || PrinterPlanes != QueuePlanes)
   {
     FreeQueue();
@@ -1974,8 +1965,7 @@ static void QueueSetup()
   // Fewer than three inks side by side run so much slower a plane that a
   // split line costs more than it saves: groups hold three inks or more.
   int groups = PrinterPlanes / 3 > 1 ? PrinterPlanes / 3 : 1;
-  if (groups > DitherThreads)
-    groups = DitherThreads;
+  if (groups > DitherThreads) groups = DitherThreads;
   // Signals belong to the main thread: the workers start with them blocked.
   sigset_t all, old;
   sigfillset(&all);
@@ -1983,15 +1973,12 @@ static void QueueSetup()
   for (; DitherWorkers < groups; DitherWorkers++)
   {
     pthread_t thread;
-    if (pthread_create(&thread, nullptr, DitherWorker, (void *)(intptr_t)DitherWorkers) != 0)
-      break;
+    if (pthread_create(&thread, nullptr, DitherWorker, (void *)(intptr_t)DitherWorkers) != 0) break;
     pthread_detach(thread);
   }
   pthread_sigmask(SIG_SETMASK, &old, nullptr);
-  if (DitherWorkers < groups)
-    groups = DitherWorkers;
-  if (groups < 1)
-    return;
+  if (DitherWorkers < groups) groups = DitherWorkers;
+  if (groups < 1) return;
 
   pthread_mutex_lock(&QueueLock);
   Groups = groups;
@@ -2014,8 +2001,7 @@ static bool SendQueuedLines(long until)
 {
   pthread_mutex_lock(&QueueLock);
   MainUntil = until;
-  while (LinesDithered() < until)
-    pthread_cond_wait(&QueueDone, &QueueLock);
+  while (LinesDithered() < until) pthread_cond_wait(&QueueDone, &QueueLock);
   MainUntil = -1;
   long ready = LinesDithered();
   pthread_mutex_unlock(&QueueLock);
@@ -2024,10 +2010,8 @@ static bool SendQueuedLines(long until)
   {
     QueuedLine &queued = Queue[QueueSent % kQueuedLines];
     unsigned char *rows[kMaxPlanes];
-    for (int p = 0; p < PrinterPlanes; p++)
-      rows[p] = queued.pixels + (size_t)p * width;
-    if (!PackLine(queued.y, rows, queued.blank))
-      return false;
+    for (int p = 0; p < PrinterPlanes; p++) rows[p] = queued.pixels + (size_t)p * width;
+    if (!PackLine(queued.y, rows, queued.blank)) return false;
   }
   return true;
 }
@@ -2044,8 +2028,7 @@ static bool QueueLine(cups_raster_t *raster, int y)
   int width = Page.width;
   QueuedLine &queued = Queue[QueueRead % kQueuedLines];
   unsigned char *rows[kMaxPlanes] = {};
-  for (int p = 0; p < PrinterPlanes; p++)
-    rows[p] = queued.pixels + (size_t)p * width;
+  for (int p = 0; p < PrinterPlanes; p++) rows[p] = queued.pixels + (size_t)p * width;
 
   ReadPixels(raster, queued.pixels, bytes);
   queued.y = y;
@@ -2067,24 +2050,24 @@ static bool QueueLine(cups_raster_t *raster, int y)
 }
 
 // Send every line still in the queue: the page is read to its end.
-static bool FinishQueue() { return !QueueOn || SendQueuedLines(QueueRead); }
+static bool FinishQueue()
+{
+  return !QueueOn || SendQueuedLines(QueueRead);
+}
 
 // Stop the workers at the end of the line they dither, before the page's
 // buffers go.
 static void StopDitherThreads()
 {
-  if (DitherWorkers == 0)
-    return;
+  if (DitherWorkers == 0) return;
   pthread_mutex_lock(&QueueLock);
   QueueStopped = true;
   QueueOn = false;
   MainStopping = true;
-  while (WorkersBusy > 0)
-    pthread_cond_wait(&QueueDone, &QueueLock);
+  while (WorkersBusy > 0) pthread_cond_wait(&QueueDone, &QueueLock);
   MainStopping = false;
   pthread_mutex_unlock(&QueueLock);
 }
-
 
 // ---------------------------------------------------------------------------
 // Band engine
@@ -2130,8 +2113,7 @@ static bool PackLine(int y, unsigned char *const *rows, bool blank)
         cupsPackHorizontal(rows[p] + x, row, columns, 0, DotColStep);
       else
         cupsPackHorizontal2(rows[p] + x, row, columns, DotColStep);
-      if (!StoreRow(slot, p))
-        return false;
+      if (!StoreRow(slot, p)) return false;
     }
   }
   return true;
@@ -2144,8 +2126,7 @@ static bool StoreRow(int slot, int plane)
   const unsigned char *stored = band->buffer + (size_t)band->row * DotBufferSize;
   band->row++;
   // Once a band holds ink, its further rows need no look.
-  if (!(band->dirty & 1) && !cupsCheckBytes(stored, DotBufferSize))
-    band->dirty |= 1;
+  if (!(band->dirty & 1) && !cupsCheckBytes(stored, DotBufferSize)) band->dirty |= 1;
   return band->row < band->count || FullBand(slot, plane);
 }
 
@@ -2179,8 +2160,7 @@ static bool FullBand(int slot, int plane)
   {
     // A band that could not be sent stays in DotUsedList for the job's end.
     replacement = DotUsedList;
-    if (!OutputBand(replacement))
-      return false;
+    if (!OutputBand(replacement)) return false;
     DotUsedList = replacement->next;
   }
 
@@ -2196,23 +2176,19 @@ static bool FullBand(int slot, int plane)
 // Queue a full band with ink in print order: by row, then column, then plane.
 static void AddBand(dot_band_t *band)
 {
-  if (band->count <= 0)
-    return;
+  if (band->count <= 0) return;
 
   dot_band_t *last = nullptr, *current = DotUsedList;
   for (; current; last = current, current = current->next)
   {
-    if (band->y < current->y ||
-        (band->y == current->y && band->x < current->x) ||
-        (band->y == current->y && band->x == current->x &&
-         band->plane < current->plane))
+    if (band->y < current->y || (band->y == current->y && band->x < current->x) ||
+        (band->y == current->y && band->x == current->x && band->plane < current->plane))
       break;
   }
 
   band->prev = last;
   band->next = current;
-  if (current)
-    current->prev = band;
+  if (current) current->prev = band;
   if (last)
     last->next = band;
   else
@@ -2228,7 +2204,8 @@ static bool OutputBand(dot_band_t *band)
     OutputFeed = band->y - DotRowCurrent;
     DotRowCurrent = band->y;
 
-    fprintf(stderr, "DEBUG: Printing band %p, x = %d, y = %d, plane = %d, count = %d, "
+    fprintf(stderr,
+            "DEBUG: Printing band %p, x = %d, y = %d, plane = %d, count = %d, "
             "OutputFeed = %d\n",
             (void *)band, band->x, band->y, band->plane, band->count, OutputFeed);
 
@@ -2270,8 +2247,7 @@ static bool OutputLine()
 static void CompressData(const unsigned char *data, int length, int plane, int rows, int hunit,
                          int vunit, int offset)
 {
-  if (PrinterPlanes == 3)
-    plane++;
+  if (PrinterPlanes == 3) plane++;
 
   // The printer takes a band as one buffer: runs go on across its rows.
   const unsigned char *send = data;
@@ -2349,8 +2325,7 @@ static void CompressData(const unsigned char *data, int length, int plane, int r
 // buffers and eject the sheet.
 static bool EndPage()
 {
-  if (!FinishQueue())
-    return false;
+  if (!FinishQueue()) return false;
   if (DotRowMax > 1)
   {
     for (int s = 0; s < DotRowStep * DotColStep; s++)
@@ -2383,8 +2358,7 @@ static bool EndPage()
     // half-way never frees a band twice.
     while (dot_band_t *band = DotUsedList)
     {
-      if (!OutputBand(band))
-        return false;
+      if (!OutputBand(band)) return false;
       fprintf(stderr, "DEBUG: freeing used band %p, prev = %p, next = %p\n", (void *)band,
               (void *)band->prev, (void *)band->next);
       DotUsedList = band->next;
@@ -2460,12 +2434,9 @@ static void Shutdown()
 // Release the PPD and the raster stream of the job.
 static void CloseJob()
 {
-  if (JobRaster)
-    cupsRasterClose(JobRaster);
-  if (JobFd > 0)
-    close(JobFd);
-  if (JobPpd)
-    ppdClose(JobPpd);
+  if (JobRaster) cupsRasterClose(JobRaster);
+  if (JobFd > 0) close(JobFd);
+  if (JobPpd) ppdClose(JobPpd);
   JobRaster = nullptr;
   JobFd = 0;
   JobPpd = nullptr;
@@ -2475,13 +2446,10 @@ static void CloseJob()
 static ssize_t ReadInput(RasterInput *input, unsigned char *buffer, size_t length)
 {
   ssize_t got;
-  do
-    got = read(input->fd, buffer, length);
+  do got = read(input->fd, buffer, length);
   while (got < 0 && errno == EINTR);
-  if (got == 0)
-    input->ended = true;
-  if (got < 0)
-    input->error = errno;
+  if (got == 0) input->ended = true;
+  if (got < 0) input->error = errno;
   return got;
 }
 // Read raster bytes for libcups, counting them so that an empty job can be
@@ -2497,8 +2465,7 @@ static ssize_t ReadRaster(void *context, unsigned char *buffer, size_t length)
   if (input->start == input->end && !input->ended && length >= sizeof(input->ahead))
   {
     ssize_t got = ReadInput(input, buffer, length);
-    if (got < 0)
-      return got;
+    if (got < 0) return got;
     if (got > 0)
     {
       input->ahead[0] = buffer[got - 1];
@@ -2519,15 +2486,12 @@ static ssize_t ReadRaster(void *context, unsigned char *buffer, size_t length)
       input->end -= input->start;
       input->start = 0;
     }
-    ssize_t got = ReadInput(input, input->ahead + input->end,
-                            sizeof(input->ahead) - input->end);
-    if (got < 0)
-      return got;
+    ssize_t got = ReadInput(input, input->ahead + input->end, sizeof(input->ahead) - input->end);
+    if (got < 0) return got;
     input->end += (size_t)got;
   }
   size_t n = input->end - input->start - (input->ended ? 0 : 1);
-  if (n > length)
-    n = length;
+  if (n > length) n = length;
   memcpy(buffer, input->ahead + input->start, n);
   input->start += n;
   input->bytes += n;
@@ -2535,4 +2499,7 @@ static ssize_t ReadRaster(void *context, unsigned char *buffer, size_t length)
 }
 
 // Note that the job is cancelled; the band output acts on it.
-[[maybe_unused]] static void CancelJob(int) { Cancelled = 1; }
+[[maybe_unused]] static void CancelJob(int)
+{
+  Cancelled = 1;
+}
