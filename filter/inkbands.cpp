@@ -389,23 +389,22 @@ struct page_plan_t
   unsigned line_bytes;  // bytes per raster line
   bool contone;         // 8-bit ink amounts to dither, else pre-dithered dots
   // Dots, heads and bands
-  int bit_planes;           // bits per printed dot
-  int planes;               // ink planes sent
-  int row_max;              // nozzle rows per pass; 1 = not woven
-  int col_step;             // horizontal interleave
-  int asked_step;           // vertical interleave the header asks for
-  int asked_feed;           // feed the header asks for
-  int asked_count;          // rows per band before the head layout
-  int row_step;             // vertical interleave the bands use
-  int row_feed;             // paper feed per pass the bands use
-  int row_count;            // rows in a full band
-  int pool;                 // bands in the pool
-  int offsets[kMaxPlanes];  // row offset of each plane's nozzles
-  bool offset_head;         // heads lie apart (traced)
-  bool grey_rows;           // a grey page uses all heads' rows (traced)
-  int buffer_size;          // bytes in one packed row of one plane
-  bool compress;            // PackBits when shorter
-  raster_command_t command;
+  int bit_planes;              // bits per printed dot
+  int planes;                  // ink planes sent
+  int row_max;                 // nozzle rows per pass; 1 = not woven
+  int col_step;                // horizontal interleave
+  int asked_step;              // vertical interleave the header asks for
+  int asked_feed;              // feed the header asks for
+  int asked_count;             // rows per band before the head layout
+  int row_step;                // vertical interleave the bands use
+  int row_feed;                // paper feed per pass the bands use
+  int row_count;               // rows in a full band
+  int pool;                    // bands in the pool
+  int offsets[kMaxPlanes];     // row offset of each plane's nozzles
+  bool offset_head;            // heads lie apart (traced)
+  int buffer_size;             // bytes in one packed row of one plane
+  bool compress;               // PackBits when shorter
+  raster_command_t command;    // ESC i or ESC .
   bool raster_dot;             // dot size goes with every raster command
   int band_hunit, band_vunit;  // ESC . units of a band
   int line_hunit, line_vunit;  // ESC . units of an unwoven line
@@ -423,7 +422,7 @@ struct page_plan_t
   int dot_code;          // ESC ( e dot size, -1: not sent
   int dot_size;          // dot size of the raster commands, -1: the last page's
   // Remote-mode media settings
-  bool remote;
+  bool remote;         // media settings sent at all
   unsigned media;      // cupsMediaType nibbles
   unsigned position;   // MediaPosition
   bool media_dots;     // SN 2 and 6 codes
@@ -433,13 +432,13 @@ struct page_plan_t
   bool cut;            // cut after the page
   unsigned points[2];  // page size in points
   // Dither
-  int paper_class;     // media row of the dot-size table
-  const int *dot_row;  // nominal dot intensities
-  int dot_values;      // values in dot_row
-  int levels;          // dot levels of the lookup table
-  int black_start, black_end;
-  bool light_split;  // six inks
-  float light_cyan, light_magenta;
+  int paper_class;                  // media row of the dot-size table
+  const int *dot_row;               // nominal dot intensities
+  int dot_values;                   // values in dot_row
+  int levels;                       // dot levels of the lookup table
+  int black_start, black_end;       // black generation
+  bool light_split;                 // six inks: cyan and magenta split into light inks
+  float light_cyan, light_magenta;  // part printed with the light inks
 };
 
 // ---------------------------------------------------------------------------
@@ -566,7 +565,8 @@ static void WriteVerticalFeed(int feed)
   WriteParen('v', {Le16((unsigned)feed)});
 }
 
-// Enter the printer's remote mode, where media settings are sent.
+// Enter the printer's remote mode, where media settings are sent: ESC ( R
+// with a 0 and the mode's name.
 static void EnterRemoteMode()
 {
   WriteParen('R', {0, 'R', 'E', 'M', 'O', 'T', 'E', '1'});
@@ -933,8 +933,8 @@ static void BandGeometry(page_plan_t *plan)
 {
   plan->row_step = plan->asked_step;
   plan->row_count = plan->asked_count = plan->row_max / plan->asked_step;
-  plan->grey_rows = plan->row_max > 1 && plan->planes == 1 && JobFamily.head != kHeadInline;
-  if (!plan->grey_rows) return;
+  // Only a woven grey page lays its rows out differently on these heads.
+  if (plan->row_max <= 1 || plan->planes != 1 || JobFamily.head == kHeadInline) return;
   // Grey pages use three heads' worth of rows; a count beyond an int
   // saturates (CheckPage refuses it), it must not overflow.
   auto triple = [](long long rows) { return (int)(3 * rows > INT_MAX ? INT_MAX : 3 * rows); };
