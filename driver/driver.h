@@ -7,6 +7,8 @@
 #ifndef INKBANDS_DRIVER_H
 #define INKBANDS_DRIVER_H
 
+#include <stddef.h>
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -94,6 +96,12 @@ void cupsPackHorizontalBit(const unsigned char *ipixels,
                            unsigned char clearto, unsigned char bit);
 void cupsPackVertical(const unsigned char *ipixels, unsigned char *obytes,
                       int width, unsigned char bit, int step);
+
+/* PackBits: encode length bytes into out (room for limit bytes); returns the
+   encoded length, or 0 when the encoding would not be shorter than limit.
+   Runs go on across row boundaries: a band is one buffer. */
+size_t cupsPackBits(const unsigned char *data, size_t length, unsigned char *out,
+                    size_t limit);
 
 /* Blank checks */
 int cupsCheckBytes(const unsigned char *bytes, int length);

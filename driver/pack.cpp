@@ -1,5 +1,6 @@
 // Bit packing: dot levels, one byte a pixel, become the 1-bit and 2-bit
-// rows that the raster commands carry, whole or one interleave column set.
+// rows that the raster commands carry, whole or one interleave column set;
+// and the PackBits encoding those rows are sent in.
 #include "driver.h"
 
 #include <cstddef>
@@ -29,8 +30,8 @@ static inline unsigned gather_dots(uint64_t dots)
 }
 
 // Packs every step-th pixel into a 1-bit row, first pixel in the high bit.
-void cupsPackHorizontal(const unsigned char *ipixels, unsigned char *obytes,
-                        int width, unsigned char clearto, int step)
+void cupsPackHorizontal(const unsigned char *ipixels, unsigned char *obytes, int width,
+                        unsigned char clearto, int step)
 {
   // A set pixel flips its bit of the clear value, so 0xFF gives an
   // inverted row.
@@ -73,8 +74,7 @@ void cupsPackHorizontal(const unsigned char *ipixels, unsigned char *obytes,
     {
       const unsigned char *p = ipixels + i * s;
       unsigned bits = 0;
-      for (int k = 0; k < 8; k++)
-        bits |= (unsigned)(p[k * s] != 0) << (7 - k);
+      for (int k = 0; k < 8; k++) bits |= (unsigned)(p[k * s] != 0) << (7 - k);
       *obytes++ = (unsigned char)(clearto ^ bits);
     }
   }
@@ -82,15 +82,13 @@ void cupsPackHorizontal(const unsigned char *ipixels, unsigned char *obytes,
   if (i < width)
   {
     unsigned bits = 0;
-    for (unsigned mask = 0x80; i < width; i++, mask >>= 1)
-      bits |= ipixels[i * s] != 0 ? mask : 0;
+    for (unsigned mask = 0x80; i < width; i++, mask >>= 1) bits |= ipixels[i * s] != 0 ? mask : 0;
     *obytes = (unsigned char)(clearto ^ bits);
   }
 }
 
 // Packs every step-th dot level into a 2-bit row for variable-size dots.
-void cupsPackHorizontal2(const unsigned char *ipixels, unsigned char *obytes,
-                         int width, int step)
+void cupsPackHorizontal2(const unsigned char *ipixels, unsigned char *obytes, int width, int step)
 {
   const ptrdiff_t s = step;
   ptrdiff_t i = 0;
@@ -105,8 +103,7 @@ void cupsPackHorizontal2(const unsigned char *ipixels, unsigned char *obytes,
     {
       uint64_t word;
       memcpy(&word, ipixels + i, 8);
-      if (word & 0xfcfcfcfcfcfcfcfcull)
-        break;
+      if (word & 0xfcfcfcfcfcfcfcfcull) break;
       unsigned low = (unsigned)(((word & 0xffffffffu) * 0x40100401ull) >> 24) & 255;
       unsigned high = (unsigned)(((word >> 32) * 0x40100401ull) >> 24) & 255;
       *obytes++ = (unsigned char)low;
@@ -130,15 +127,13 @@ void cupsPackHorizontal2(const unsigned char *ipixels, unsigned char *obytes,
     unsigned b = 0;
     int shift = 8;
 
-    for (; i < width; i++, shift -= 2)
-      b = (b << 2) | ipixels[i * s];
+    for (; i < width; i++, shift -= 2) b = (b << 2) | ipixels[i * s];
     *obytes = (unsigned char)(b << shift);
   }
 }
 
 // Packs one bit plane of multi-bit pixels into one bit per pixel.
-void cupsPackHorizontalBit(const unsigned char *ipixels,
-                           unsigned char *obytes, int width,
+void cupsPackHorizontalBit(const unsigned char *ipixels, unsigned char *obytes, int width,
                            unsigned char clearto, unsigned char bit)
 {
   const uint64_t bits = 0x0101010101010101ull * bit;
@@ -156,19 +151,128 @@ void cupsPackHorizontalBit(const unsigned char *ipixels,
     unsigned char b = clearto;
 
     for (unsigned char mask = 0x80; i < width; i++, mask >>= 1)
-      if (ipixels[i] & bit)
-        b ^= mask;
+      if (ipixels[i] & bit) b ^= mask;
     *obytes = b;
   }
 }
 
 // Packs one raster row as one bit of column bytes lying step bytes apart.
-void cupsPackVertical(const unsigned char *ipixels, unsigned char *obytes,
-                      int width, unsigned char bit, int step)
+void cupsPackVertical(const unsigned char *ipixels, unsigned char *obytes, int width,
+                      unsigned char bit, int step)
 {
   const ptrdiff_t s = step;
 
   for (ptrdiff_t i = 0; i < width; i++)
-    if (ipixels[i])
-      obytes[i * s] ^= bit;
+    if (ipixels[i]) obytes[i * s] ^= bit;
+}
+
+// Copies a literal run of 1 to 127 bytes with moves that may overlap each
+// other but never leave the run.
+static inline void copy_run(unsigned char *to, const unsigned char *from, long n)
+{
+  if (n >= 16)
+  {
+    for (long i = 0; i + 16 <= n; i += 16) memcpy(to + i, from + i, 16);
+    memcpy(to + n - 16, from + n - 16, 16);
+  }
+  else if (n >= 8)
+  {
+    memcpy(to, from, 8);
+    memcpy(to + n - 8, from + n - 8, 8);
+  }
+  else if (n >= 4)
+  {
+    memcpy(to, from, 4);
+    memcpy(to + n - 4, from + n - 4, 4);
+  }
+  else
+    for (long i = 0; i < n; i++) to[i] = from[i];
+}
+
+// PackBits-encodes a band for the raster commands, when that makes it
+// shorter than limit. Runs are measured many bytes at a time: the first
+// byte that breaks a run is the lowest set flag of a comparison.
+size_t cupsPackBits(const unsigned char *data, size_t length, unsigned char *out, size_t limit)
+{
+  const unsigned char *s = data, *end = data + length;
+  size_t used = 0;
+
+  while (s < end)
+  {
+    if (s == end - 1)
+    {
+      if (used + 2 >= limit) return 0;
+      out[used++] = 0;
+      out[used++] = *s++;
+    }
+    else if (s[0] == s[1])
+    {
+      // A repeat run ends at the first other byte, at 127 bytes or at the
+      // end of the data.
+      long max = end - s < 127 ? (long)(end - s) : 127;
+      long n = 2;
+#if defined(__GNUC__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+      const uint64_t pattern = 0x0101010101010101ull * s[0];
+      for (; n + 8 <= max; n += 8)
+      {
+        uint64_t w;
+        memcpy(&w, s + n, 8);
+        if (w != pattern)
+        {
+          n += __builtin_ctzll(w ^ pattern) / 8;
+          break;
+        }
+      }
+#endif
+      while (n < max && s[n] == s[0]) n++;
+      if (used + 2 >= limit) return 0;
+      out[used++] = (unsigned char)(1 - n);
+      out[used++] = s[0];
+      s += n;
+    }
+    else
+    {
+      // A literal run ends before the first byte that equals its
+      // successor, at 127 bytes, or before the last byte of the data.
+      long max = end - 1 - s < 127 ? (long)(end - 1 - s) : 127;
+      long n = 1;
+#if defined(__SSE2__) && defined(__GNUC__)
+      typedef char bytes16 __attribute__((vector_size(16)));
+      for (; n + 16 <= max; n += 16)
+      {
+        bytes16 here, next;
+        memcpy(&here, s + n, 16);
+        memcpy(&next, s + n + 1, 16);
+        unsigned same = (unsigned)__builtin_ia32_pmovmskb128((bytes16)(here == next));
+        if (same)
+        {
+          n += __builtin_ctz(same);
+          break;
+        }
+      }
+#elif defined(__GNUC__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+      const uint64_t ones = 0x0101010101010101ull, highs = 0x8080808080808080ull;
+      for (; n + 8 <= max; n += 8)
+      {
+        uint64_t here, next;
+        memcpy(&here, s + n, 8);
+        memcpy(&next, s + n + 1, 8);
+        uint64_t diff = here ^ next;
+        uint64_t same = (diff - ones) & ~diff & highs;
+        if (same)
+        {
+          n += __builtin_ctzll(same) / 8;
+          break;
+        }
+      }
+#endif
+      while (n < max && s[n] != s[n + 1]) n++;
+      if (used + 1 + (size_t)n >= limit) return 0;
+      out[used++] = (unsigned char)(n - 1);
+      copy_run(out + used, s, n);
+      used += (size_t)n;
+      s += n;
+    }
+  }
+  return used < limit ? used : 0;
 }

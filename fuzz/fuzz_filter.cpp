@@ -13,7 +13,6 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -22,7 +21,6 @@
 #include "fuzz_job.h"
 #include "inkbands.h"
 
-extern jmp_buf inkbands_exit;
 int inkbands_main(int argc, char *argv[]);
 
 namespace {
@@ -115,13 +113,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   std::string log;
   stderr = fopencookie(&log, "w", cookie_io_functions_t{nullptr, AppendLog, nullptr, nullptr});
 
-  volatile int status = -1;
-  switch (setjmp(inkbands_exit)) {
-    case 0: status = inkbands_main(argc, argv); break;
-    case 1: status = 0; break;
-    case 2: status = 1; break;
-    default: status = -2; break;
-  }
+  int status = inkbands_main(argc, argv);
 
   fclose(stderr);
   stderr = real_stderr;
