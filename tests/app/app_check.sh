@@ -2,8 +2,9 @@
 # The printer application end to end: a server on a free loopback port with
 # its state in a temporary directory, a family 7 printer on a file:// device,
 # ink levels from printers that answer and do not, jobs printed with ipptool
-# (PWG raster, JPEG, PNG, PDF, a nozzle check), the IPP
-# Everywhere tests, and a PDF through a driverless queue of a private cupsd.
+# (PWG raster, JPEG, PNG, PDF, a nozzle check), the IPP Everywhere tests,
+# jobs cancelled as the next arrive from three clients at once, and a PDF
+# through a driverless queue of a private cupsd.
 #
 # Usage: app_check.sh APP FILTER PREVIEW MAKE_PAGES FAKE_PRINTER PPD_DIR [COMMANDS]
 #   APP         the built inkbands-printer-app
@@ -279,4 +280,4 @@ twice=$(grep -o '\[Job [0-9]*\] Starting print job' "$applog" | sort | uniq -d)
 [ -z "$twice" ] || fail "jobs were started twice: $(echo $twice)"
 
 cupsd_finish "printer application: ink levels, PWG raster equal to the filter's, JPEG, PDF," \
-  "nozzle check, IPP Everywhere ($passed), driverless CUPS queue"
+  "nozzle check, IPP Everywhere ($passed), cancelled jobs racing, driverless CUPS queue"
