@@ -45,8 +45,7 @@ std::set<std::pair<pappl_printer_t *, int>> Claimed;
 // PAPPL's own job thread: it opens the device, prints the job and ends it.
 JobThread PapplJobThread()
 {
-  static const JobThread thread =
-      reinterpret_cast<JobThread>(dlsym(RTLD_NEXT, "_papplJobProcess"));
+  static const JobThread thread = reinterpret_cast<JobThread>(dlsym(RTLD_NEXT, "_papplJobProcess"));
   return thread;
 }
 
@@ -84,8 +83,8 @@ extern "C" void *_papplJobProcess(pappl_job_t *job)
   // that ended before this thread came prints no second time. (Processing:
   // a PAPPL that marks the job before starting its thread.)
   void *result = nullptr;
-  ipp_jstate_t state = papplPrinterFindJob(printer, id) == job ? papplJobGetState(job)
-                                                               : IPP_JSTATE_COMPLETED;
+  ipp_jstate_t state =
+      papplPrinterFindJob(printer, id) == job ? papplJobGetState(job) : IPP_JSTATE_COMPLETED;
   if (state == IPP_JSTATE_PENDING || state == IPP_JSTATE_PROCESSING)
     result = PapplJobThread()(job);
   else
