@@ -43,11 +43,11 @@ struct Model
   std::string type_default;                  // IPP keyword of the default type
   std::vector<ModelChoice> sources;          // trays and rolls
   std::string source_default;                // IPP keyword of the default source
-  bool photo = false;          // has light inks (ColorModel Photo)
-  bool variable_dots = false;  // prints 2-bit dots (Compression VariableDots)
-  bool variable_default = false;  // and does so by default
-  bool cutter = false;         // cuts roll paper (CutMedia)
-  bool roll = false;           // takes roll paper
+  bool photo = false;                        // has light inks (ColorModel Photo)
+  bool variable_dots = false;                // prints 2-bit dots (Compression VariableDots)
+  bool variable_default = false;             // and does so by default
+  bool cutter = false;                       // cuts roll paper (CutMedia)
+  bool roll = false;                         // takes roll paper
 };
 
 // The PPD settings of one job, chosen from the IPP job's options.
@@ -86,10 +86,9 @@ void SetFilterPath(const std::string &path);
 bool StartJob(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *device);
 bool StartPage(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *device,
                unsigned page);
-bool WriteLine(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *device,
-               unsigned y, const unsigned char *line);
-bool EndPage(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *device,
-             unsigned page);
+bool WriteLine(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *device, unsigned y,
+               const unsigned char *line);
+bool EndPage(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *device, unsigned page);
 bool EndJob(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *device);
 bool PrintPdf(pappl_job_t *job, pappl_device_t *device, void *data);
 const Model *JobModel(pappl_job_t *job);

@@ -21,9 +21,9 @@ namespace
 
 // A care job's document: this line, then the command word.
 const char kCareMagic[] = "INKBANDS-CARE ";
-const int kAnswerReads = 4;          // reads of the ink-level answer, each up to 10 s
-const time_t kAskAgain = 60;         // seconds between ink-level questions
-const time_t kAskSilentAgain = 1800; // and after a question went unanswered
+const int kAnswerReads = 4;           // reads of the ink-level answer, each up to 10 s
+const time_t kAskAgain = 60;          // seconds between ink-level questions
+const time_t kAskSilentAgain = 1800;  // and after a question went unanswered
 
 // The ink-level question of each printer: whether it is being asked, and when
 // it may be asked again.
@@ -42,13 +42,13 @@ const struct
   const char *name;
   pappl_supply_color_t color;
 } kColours[] = {
-  {"Black", PAPPL_SUPPLY_COLOR_BLACK},
-  {"Cyan", PAPPL_SUPPLY_COLOR_CYAN},
-  {"Magenta", PAPPL_SUPPLY_COLOR_MAGENTA},
-  {"Yellow", PAPPL_SUPPLY_COLOR_YELLOW},
-  {"Light Cyan", PAPPL_SUPPLY_COLOR_LIGHT_CYAN},
-  {"Light Magenta", PAPPL_SUPPLY_COLOR_LIGHT_MAGENTA},
-  {"Light Black", PAPPL_SUPPLY_COLOR_GRAY},
+    {"Black", PAPPL_SUPPLY_COLOR_BLACK},
+    {"Cyan", PAPPL_SUPPLY_COLOR_CYAN},
+    {"Magenta", PAPPL_SUPPLY_COLOR_MAGENTA},
+    {"Yellow", PAPPL_SUPPLY_COLOR_YELLOW},
+    {"Light Cyan", PAPPL_SUPPLY_COLOR_LIGHT_CYAN},
+    {"Light Magenta", PAPPL_SUPPLY_COLOR_LIGHT_MAGENTA},
+    {"Light Black", PAPPL_SUPPLY_COLOR_GRAY},
 };
 
 // The care job a printer model takes for one command, empty when it takes none.
@@ -69,8 +69,7 @@ bool WriteCareFile(pappl_printer_t *printer, const char *word, char *path, size_
   FILE *file = fd < 0 ? nullptr : fdopen(fd, "w");
   if (!file)
   {
-    if (fd >= 0)
-      close(fd);
+    if (fd >= 0) close(fd);
     return false;
   }
   fprintf(file, "%s%s\n", kCareMagic, word);
@@ -78,12 +77,10 @@ bool WriteCareFile(pappl_printer_t *printer, const char *word, char *path, size_
 }
 
 // Queues a care job on the printer, so that it waits for the job in progress.
-bool QueueCareJob(pappl_printer_t *printer, const char *word, const char *title,
-                  const char *user)
+bool QueueCareJob(pappl_printer_t *printer, const char *word, const char *title, const char *user)
 {
   char path[1024];
-  if (!WriteCareFile(printer, word, path, sizeof(path)))
-    return false;
+  if (!WriteCareFile(printer, word, path, sizeof(path))) return false;
   return papplJobCreateWithFile(printer, user, kCareFormat, title, 0, nullptr, path) != nullptr;
 }
 
@@ -91,8 +88,7 @@ bool QueueCareJob(pappl_printer_t *printer, const char *word, const char *title,
 bool CarePage(pappl_client_t *client, void *data)
 {
   pappl_printer_t *printer = static_cast<pappl_printer_t *>(data);
-  if (!papplClientHTMLAuthorize(client))
-    return true;
+  if (!papplClientHTMLAuthorize(client)) return true;
   const char *status = nullptr;
   if (papplClientGetMethod(client) == HTTP_STATE_POST)
   {
@@ -118,8 +114,7 @@ bool CarePage(pappl_client_t *client, void *data)
   papplPrinterGetDriverData(printer, &driver);
   const Model *model = static_cast<const Model *>(driver.extension);
   papplClientHTMLPrinterHeader(client, printer, "Printer Care", 0, nullptr, nullptr);
-  if (status)
-    papplClientHTMLPrintf(client, "<div class=\"banner\">%s</div>\n", status);
+  if (status) papplClientHTMLPrintf(client, "<div class=\"banner\">%s</div>\n", status);
   if (model && cupsCareSupported(model->family))
   {
     char path[1024];
@@ -128,11 +123,10 @@ bool CarePage(pappl_client_t *client, void *data)
                                 "<p>Cleaning uses ink; print a nozzle check first and clean "
                                 "only when lines are missing.</p>\n");
     papplClientHTMLStartForm(client, path, false);
-    papplClientHTMLPuts(client,
-                        "<button type=\"submit\" name=\"action\" value=\"nozzle-check\">"
-                        "Print Nozzle Check</button>\n"
-                        "<button type=\"submit\" name=\"action\" value=\"clean\">"
-                        "Clean Print Heads</button></form>\n</div></div>\n");
+    papplClientHTMLPuts(client, "<button type=\"submit\" name=\"action\" value=\"nozzle-check\">"
+                                "Print Nozzle Check</button>\n"
+                                "<button type=\"submit\" name=\"action\" value=\"clean\">"
+                                "Clean Print Heads</button></form>\n</div></div>\n");
   }
   else
     papplClientHTMLPuts(client, "<p>This printer takes no maintenance commands.</p>\n");
@@ -184,8 +178,7 @@ bool PrintCareFile(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *devic
   FILE *file = fopen(papplJobGetFilename(job), "r");
   if (file)
   {
-    if (!fgets(text, sizeof(text), file))
-      text[0] = '\0';
+    if (!fgets(text, sizeof(text), file)) text[0] = '\0';
     fclose(file);
   }
   text[strcspn(text, "\r\n")] = '\0';
@@ -206,16 +199,14 @@ bool PrintCareFile(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *devic
 }
 
 // Lists the printer's inks with their levels (-1: unknown) as its supplies.
-static void SetInks(pappl_printer_t *printer, const care_ink_t *inks, int count,
-                    const int *levels)
+static void SetInks(pappl_printer_t *printer, const care_ink_t *inks, int count, const int *levels)
 {
   pappl_supply_t supplies[CARE_INKS_MAX];
   for (int i = 0; i < count && i < CARE_INKS_MAX; i++)
   {
     supplies[i].color = PAPPL_SUPPLY_COLOR_NO_COLOR;
     for (const auto &c : kColours)
-      if (!strcmp(inks[i].name, c.name))
-        supplies[i].color = c.color;
+      if (!strcmp(inks[i].name, c.name)) supplies[i].color = c.color;
     snprintf(supplies[i].description, sizeof(supplies[i].description), "%s Ink", inks[i].name);
     supplies[i].is_consumed = true;
     supplies[i].level = levels ? levels[i] : -1;
@@ -246,8 +237,7 @@ static void QueryInkLevels(pappl_printer_t *printer, const Model *model)
     }
     papplPrinterCloseDevice(printer);
   }
-  if (const care_ink_t *inks = cupsCareInks(count))
-    SetInks(printer, inks, count, levels);
+  if (const care_ink_t *inks = cupsCareInks(count)) SetInks(printer, inks, count, levels);
   std::lock_guard<std::mutex> lock(QueryLock);
   InkQuery &q = Queries[printer];
   q.running = false;
@@ -263,23 +253,19 @@ bool UpdateStatus(pappl_printer_t *printer)
   pappl_pr_driver_data_t driver;
   papplPrinterGetDriverData(printer, &driver);
   const Model *model = static_cast<const Model *>(driver.extension);
-  if (!model)
-    return true;
+  if (!model) return true;
   pappl_supply_t shown[PAPPL_MAX_SUPPLY];
   if (papplPrinterGetSupplies(printer, PAPPL_MAX_SUPPLY, shown) == 0)
   {
     int count = cupsCareFamilyInks(model->family);
-    if (const care_ink_t *inks = cupsCareInks(count))
-      SetInks(printer, inks, count, nullptr);
+    if (const care_ink_t *inks = cupsCareInks(count)) SetInks(printer, inks, count, nullptr);
   }
   // A file device is a test's output: a question would land in it.
   const char *uri = papplPrinterGetDeviceURI(printer);
-  if (!cupsCareSupported(model->family) || !uri || !strncmp(uri, "file:", 5))
-    return true;
+  if (!cupsCareSupported(model->family) || !uri || !strncmp(uri, "file:", 5)) return true;
   std::lock_guard<std::mutex> lock(QueryLock);
   InkQuery &q = Queries[printer];
-  if (q.running || time(nullptr) < q.next)
-    return true;
+  if (q.running || time(nullptr) < q.next) return true;
   q.running = true;
   std::thread(QueryInkLevels, printer, model).detach();
   return true;

@@ -28,10 +28,8 @@ bool Serving = false;  // the sub-command is "server"; the others only read the 
 // the system's when run as root, else the user's.
 std::string DefaultStateDirectory()
 {
-  if (const char *dir = getenv("STATE_DIRECTORY"))
-    return dir;
-  if (getuid() == 0)
-    return "/var/lib/inkbands-printer-app";
+  if (const char *dir = getenv("STATE_DIRECTORY")) return dir;
+  if (getuid() == 0) return "/var/lib/inkbands-printer-app";
   const char *home = getenv("HOME");
   return std::string(home ? home : "/tmp") + "/.local/state/inkbands-printer-app";
 }
@@ -47,8 +45,7 @@ bool DriverCallback(pappl_system_t *, const char *driver_name, const char *, con
                     pappl_pr_driver_data_t *data, ipp_t **attrs, void *)
 {
   const Model *model = FindModel(Models, driver_name);
-  if (!model)
-    return false;
+  if (!model) return false;
   FillDriverData(*model, data, attrs);
   return true;
 }
@@ -67,9 +64,9 @@ pappl_system_t *MakeSystem(int num_options, cups_option_t *options, void *)
   // get the drivers without listening, state or log.
   if (!Serving)
   {
-    pappl_system_t *system = papplSystemCreate(PAPPL_SOPTIONS_MULTI_QUEUE, "inkbands", 0, nullptr,
-                                               papplGetTempDir(), "/dev/null",
-                                               PAPPL_LOGLEVEL_FATAL, nullptr, false);
+    pappl_system_t *system =
+        papplSystemCreate(PAPPL_SOPTIONS_MULTI_QUEUE, "inkbands", 0, nullptr, papplGetTempDir(),
+                          "/dev/null", PAPPL_LOGLEVEL_FATAL, nullptr, false);
     if (system)
       papplSystemSetPrinterDrivers(system, (int)Drivers.size(), Drivers.data(), AutoAdd, nullptr,
                                    DriverCallback, nullptr);
@@ -77,35 +74,30 @@ pappl_system_t *MakeSystem(int num_options, cups_option_t *options, void *)
   }
   const char *value;
   std::string state = DefaultStateDirectory();
-  if ((value = cupsGetOption("state-directory", num_options, options)))
-    state = value;
+  if ((value = cupsGetOption("state-directory", num_options, options))) state = value;
   mkdir(state.c_str(), 0700);
   std::string spool = state + "/spool";
   mkdir(spool.c_str(), 0700);
   StateFile = state + "/state.conf";
 
   int port = 8631;
-  if ((value = cupsGetOption("server-port", num_options, options)))
-    port = atoi(value);
+  if ((value = cupsGetOption("server-port", num_options, options))) port = atoi(value);
   std::string listen = "localhost";
-  if ((value = cupsGetOption("listen-hostname", num_options, options)))
-    listen = value;
+  if ((value = cupsGetOption("listen-hostname", num_options, options))) listen = value;
   const char *logfile = cupsGetOption("log-file", num_options, options);
   pappl_loglevel_t level = PAPPL_LOGLEVEL_INFO;
   if ((value = cupsGetOption("log-level", num_options, options)))
   {
     static const char *const kLevels[] = {"debug", "info", "warn", "error", "fatal"};
     for (int i = 0; i < 5; i++)
-      if (!strcmp(value, kLevels[i]))
-        level = (pappl_loglevel_t)i;
+      if (!strcmp(value, kLevels[i])) level = (pappl_loglevel_t)i;
   }
 
   pappl_system_t *system = papplSystemCreate(
       PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE | PAPPL_SOPTIONS_WEB_LOG,
-      "inkbands", port, "_print,_universal", spool.c_str(), logfile ? logfile : "-", level,
-      nullptr, false);
-  if (!system)
-    return nullptr;
+      "inkbands", port, "_print,_universal", spool.c_str(), logfile ? logfile : "-", level, nullptr,
+      false);
+  if (!system) return nullptr;
   if (!papplSystemAddListeners(system, listen == "*" ? nullptr : listen.c_str()))
   {
     papplSystemDelete(system);
@@ -131,8 +123,7 @@ int main(int argc, char *argv[])
   Serving = argc > 1 && !strcmp(argv[1], "server");
   const char *dir = getenv("INKBANDS_PPD_DIR");
   Models = ReadModels(dir ? dir : INKBANDS_PPD_DIR);
-  if (const char *filter = getenv("INKBANDS_FILTER"))
-    SetFilterPath(filter);
+  if (const char *filter = getenv("INKBANDS_FILTER")) SetFilterPath(filter);
   for (const Model &model : Models)
     Drivers.push_back({model.driver.c_str(), model.description.c_str(),
                        model.device_id.empty() ? nullptr : model.device_id.c_str(), nullptr});

@@ -19,23 +19,23 @@ namespace
 // The IPP names of the PPDs' media types: PWG keywords where one means the
 // same paper, our own for the proofing papers PWG has no name for.
 const ModelChoice kTypeNames[] = {
-  {"Plain", "stationery"},
-  {"Special", "stationery-coated"},
-  {"Glossy", "photographic-glossy"},
-  {"Matte", "photographic-matte"},
-  {"Transparency", "transparency"},
-  {"Archival", "stationery-archival"},
-  {"Watercolor", "stationery-cotton"},
-  {"PublProof", "org.inkbands.publication-proof"},
-  {"CommProof", "org.inkbands.commercial-proof"},
+    {"Plain", "stationery"},
+    {"Special", "stationery-coated"},
+    {"Glossy", "photographic-glossy"},
+    {"Matte", "photographic-matte"},
+    {"Transparency", "transparency"},
+    {"Archival", "stationery-archival"},
+    {"Watercolor", "stationery-cotton"},
+    {"PublProof", "org.inkbands.publication-proof"},
+    {"CommProof", "org.inkbands.commercial-proof"},
 };
 
 // The IPP names of the paper sources: the sheet feeder is the main tray.
 const ModelChoice kSourceNames[] = {
-  {"Auto", "main"},
-  {"Roll", "main-roll"},
-  {"Cassette", "tray-1"},
-  {"Manual", "manual"},
+    {"Auto", "main"},
+    {"Roll", "main-roll"},
+    {"Cassette", "tray-1"},
+    {"Manual", "manual"},
 };
 
 // The resolutions that print-quality draft, normal and high stand for.
@@ -51,11 +51,9 @@ int Hundredths(float points)
 std::string IppName(const ModelChoice *table, size_t count, const char *ppd)
 {
   for (size_t i = 0; i < count; i++)
-    if (table[i].ppd == ppd)
-      return table[i].ipp;
+    if (table[i].ppd == ppd) return table[i].ipp;
   std::string name = ppd;
-  for (char &c : name)
-    c = (char)tolower((unsigned char)c);
+  for (char &c : name) c = (char)tolower((unsigned char)c);
   return name;
 }
 
@@ -66,52 +64,42 @@ std::string IppName(const ModelChoice *table, size_t count, const char *ppd)
 void ReadResolutions(ppd_file_t *ppd, Model *model)
 {
   ppd_option_t *option = ppdFindOption(ppd, "Resolution");
-  if (!option)
-    return;
+  if (!option) return;
   std::vector<ModelResolution> all;
   for (int i = 0; i < option->num_choices; i++)
   {
     int x = 0, y = 0;
     const char *name = option->choices[i].choice;
     int n = sscanf(name, "%dx%ddpi", &x, &y);
-    if (n == 1)
-      y = x;
-    if (n >= 1 && x > 0 && y > 0)
-      all.push_back({x, y, name});
+    if (n == 1) y = x;
+    if (n >= 1 && x > 0 && y > 0) all.push_back({x, y, name});
   }
   std::vector<ModelResolution> quality, others;
   for (const auto &q : kQualityResolutions)
     for (const auto &r : all)
-      if (r.x == q[0] && r.y == q[1])
-        quality.push_back(r);
-  std::sort(all.begin(), all.end(), [](const ModelResolution &a, const ModelResolution &b) {
-    return a.x * a.y > b.x * b.y;
-  });
+      if (r.x == q[0] && r.y == q[1]) quality.push_back(r);
+  std::sort(all.begin(), all.end(),
+            [](const ModelResolution &a, const ModelResolution &b)
+            { return a.x * a.y > b.x * b.y; });
   for (const auto &r : all)
   {
     bool have = false;
-    for (const auto &k : quality)
-      have = have || (k.x == r.x && k.y == r.y);
-    if (!have && quality.size() + others.size() < PAPPL_MAX_RESOLUTION)
-      others.push_back(r);
+    for (const auto &k : quality) have = have || (k.x == r.x && k.y == r.y);
+    if (!have && quality.size() + others.size() < PAPPL_MAX_RESOLUTION) others.push_back(r);
   }
-  std::sort(others.begin(), others.end(), [](const ModelResolution &a, const ModelResolution &b) {
-    return a.x * a.y < b.x * b.y;
-  });
+  std::sort(others.begin(), others.end(),
+            [](const ModelResolution &a, const ModelResolution &b)
+            { return a.x * a.y < b.x * b.y; });
   // Draft first, high last, the rest in between.
   std::vector<ModelResolution> kept;
-  if (!quality.empty())
-    kept.push_back(quality.front());
+  if (!quality.empty()) kept.push_back(quality.front());
   kept.insert(kept.end(), others.begin(), others.end());
-  if (quality.size() > 1)
-    kept.insert(kept.end(), quality.begin() + 1, quality.end());
+  if (quality.size() > 1) kept.insert(kept.end(), quality.begin() + 1, quality.end());
   model->resolutions = kept;
   for (size_t i = 0; i < kept.size(); i++)
-    if (kept[i].x == 720 && kept[i].y == 720)
-      model->default_resolution = (int)i;
+    if (kept[i].x == 720 && kept[i].y == 720) model->default_resolution = (int)i;
   for (size_t i = 0; i < kept.size(); i++)
-    if (kept[i].ppd == option->defchoice)
-      model->default_resolution = (int)i;
+    if (kept[i].ppd == option->defchoice) model->default_resolution = (int)i;
 }
 
 // Reads the paper sizes as PWG names, with the custom range last.
@@ -120,22 +108,17 @@ void ReadMedia(ppd_file_t *ppd, Model *model)
   for (int i = 0; i < ppd->num_sizes; i++)
   {
     const ppd_size_t &size = ppd->sizes[i];
-    if (!strcmp(size.name, "Custom"))
-      continue;
+    if (!strcmp(size.name, "Custom")) continue;
     pwg_media_t *pwg = pwgMediaForPPD(size.name);
-    if (!pwg)
-      pwg = pwgMediaForSize(Hundredths(size.width), Hundredths(size.length));
-    if (!pwg || std::find(model->media.begin(), model->media.end(), pwg->pwg) !=
-                    model->media.end())
+    if (!pwg) pwg = pwgMediaForSize(Hundredths(size.width), Hundredths(size.length));
+    if (!pwg || std::find(model->media.begin(), model->media.end(), pwg->pwg) != model->media.end())
       continue;
     model->media.push_back(pwg->pwg);
-    if (size.marked || model->media_default.empty())
-      model->media_default = pwg->pwg;
+    if (size.marked || model->media_default.empty()) model->media_default = pwg->pwg;
   }
   ppd_option_t *option = ppdFindOption(ppd, "PageSize");
   if (option)
-    if (pwg_media_t *pwg = pwgMediaForPPD(option->defchoice))
-      model->media_default = pwg->pwg;
+    if (pwg_media_t *pwg = pwgMediaForPPD(option->defchoice)) model->media_default = pwg->pwg;
   if (ppd->variable_sizes && model->media.size() + 2 <= PAPPL_MAX_MEDIA)
   {
     char name[128];
@@ -146,8 +129,7 @@ void ReadMedia(ppd_file_t *ppd, Model *model)
                       Hundredths(ppd->custom_max[1]), nullptr);
     model->media.push_back(name);
   }
-  if (model->media.size() > PAPPL_MAX_MEDIA)
-    model->media.resize(PAPPL_MAX_MEDIA);
+  if (model->media.size() > PAPPL_MAX_MEDIA) model->media.resize(PAPPL_MAX_MEDIA);
   // HWMargins: left, bottom, right, top. IPP has one value for each pair.
   model->left_right = Hundredths(std::max(ppd->custom_margins[0], ppd->custom_margins[2]));
   model->bottom_top = Hundredths(std::max(ppd->custom_margins[1], ppd->custom_margins[3]));
@@ -158,8 +140,7 @@ void ReadChoices(ppd_file_t *ppd, const char *keyword, const ModelChoice *table,
                  size_t max, std::vector<ModelChoice> *choices, std::string *default_ipp)
 {
   ppd_option_t *option = ppdFindOption(ppd, keyword);
-  if (!option)
-    return;
+  if (!option) return;
   for (int i = 0; i < option->num_choices && choices->size() < max; i++)
   {
     const char *name = option->choices[i].choice;
@@ -175,8 +156,7 @@ void ReadChoices(ppd_file_t *ppd, const char *keyword, const ModelChoice *table,
 bool ReadModel(const std::string &path, Model *model)
 {
   ppd_file_t *ppd = ppdOpenFile(path.c_str());
-  if (!ppd)
-    return false;
+  if (!ppd) return false;
   ppdMarkDefaults(ppd);
   size_t slash = path.find_last_of('/');
   std::string file = path.substr(slash == std::string::npos ? 0 : slash + 1);
@@ -184,8 +164,7 @@ bool ReadModel(const std::string &path, Model *model)
   model->ppd_path = path;
   model->description = ppd->nickname ? ppd->nickname : model->driver;
   if (ppd_attr_t *id = ppdFindAttr(ppd, "1284DeviceID", nullptr))
-    if (id->value)
-      model->device_id = id->value;
+    if (id->value) model->device_id = id->value;
   model->family = ppd->model_number;
   ReadResolutions(ppd, model);
   ReadMedia(ppd, model);
@@ -224,8 +203,7 @@ std::vector<Model> ReadModels(const std::string &dir)
   for (const std::string &file : files)
   {
     Model model;
-    if (ReadModel(file, &model))
-      models.push_back(model);
+    if (ReadModel(file, &model)) models.push_back(model);
   }
   return models;
 }
@@ -234,35 +212,29 @@ std::vector<Model> ReadModels(const std::string &dir)
 const Model *FindModel(const std::vector<Model> &models, const char *driver)
 {
   for (const Model &model : models)
-    if (driver && model.driver == driver)
-      return &model;
+    if (driver && model.driver == driver) return &model;
   return nullptr;
 }
 
 // Finds the driver of the model whose device ID names the same maker and model.
 const char *MatchDeviceID(const std::vector<Model> &models, const char *device_id)
 {
-  if (!device_id || !*device_id)
-    return nullptr;
+  if (!device_id || !*device_id) return nullptr;
   cups_option_t *pairs = nullptr;
   int count = papplDeviceParseID(device_id, &pairs);
   const char *mfg = cupsGetOption("MFG", count, pairs);
-  if (!mfg)
-    mfg = cupsGetOption("MANUFACTURER", count, pairs);
+  if (!mfg) mfg = cupsGetOption("MANUFACTURER", count, pairs);
   const char *mdl = cupsGetOption("MDL", count, pairs);
-  if (!mdl)
-    mdl = cupsGetOption("MODEL", count, pairs);
+  if (!mdl) mdl = cupsGetOption("MODEL", count, pairs);
   const char *driver = nullptr;
   for (const Model &model : models)
   {
-    if (driver || model.device_id.empty() || !mdl)
-      continue;
+    if (driver || model.device_id.empty() || !mdl) continue;
     cups_option_t *ours = nullptr;
     int n = papplDeviceParseID(model.device_id.c_str(), &ours);
     const char *our_mfg = cupsGetOption("MFG", n, ours);
     const char *our_mdl = cupsGetOption("MDL", n, ours);
-    if (our_mdl && !strcasecmp(our_mdl, mdl) &&
-        (!mfg || !our_mfg || !strcasecmp(our_mfg, mfg)))
+    if (our_mdl && !strcasecmp(our_mdl, mdl) && (!mfg || !our_mfg || !strcasecmp(our_mfg, mfg)))
       driver = model.driver.c_str();
     cupsFreeOptions(n, ours);
   }
@@ -316,10 +288,8 @@ void FillDriverData(const Model &model, pappl_pr_driver_data_t *data, ipp_t **at
   data->ppm = 2;
   data->ppm_color = 1;
   data->kind = PAPPL_KIND_DOCUMENT | PAPPL_KIND_ENVELOPE;
-  if (model.photo)
-    data->kind |= PAPPL_KIND_PHOTO;
-  if (model.roll)
-    data->kind |= PAPPL_KIND_ROLL | PAPPL_KIND_LARGE_FORMAT;
+  if (model.photo) data->kind |= PAPPL_KIND_PHOTO;
+  if (model.roll) data->kind |= PAPPL_KIND_ROLL | PAPPL_KIND_LARGE_FORMAT;
   data->has_supplies = true;
   data->orient_default = IPP_ORIENT_PORTRAIT;
   data->color_supported = PAPPL_COLOR_MODE_AUTO | PAPPL_COLOR_MODE_AUTO_MONOCHROME |
@@ -345,8 +315,7 @@ void FillDriverData(const Model &model, pappl_pr_driver_data_t *data, ipp_t **at
   data->left_right = model.left_right;
   data->bottom_top = model.bottom_top;
   data->num_media = (int)model.media.size();
-  for (int i = 0; i < data->num_media; i++)
-    data->media[i] = model.media[(size_t)i].c_str();
+  for (int i = 0; i < data->num_media; i++) data->media[i] = model.media[(size_t)i].c_str();
   data->num_source = (int)model.sources.size();
   for (int i = 0; i < data->num_source; i++)
   {
@@ -355,16 +324,13 @@ void FillDriverData(const Model &model, pappl_pr_driver_data_t *data, ipp_t **at
   }
   FillMedia(model, model.media_default, model.source_default, &data->media_default);
   data->num_type = (int)model.types.size();
-  for (int i = 0; i < data->num_type; i++)
-    data->type[i] = model.types[(size_t)i].ipp.c_str();
+  for (int i = 0; i < data->num_type; i++) data->type[i] = model.types[(size_t)i].ipp.c_str();
 
-  if (!*attrs)
-    *attrs = ippNew();
+  if (!*attrs) *attrs = ippNew();
   data->num_vendor = 0;
   AddVendor(data, *attrs, kWeaveOption, {"driver", "printer"}, "driver");
   if (model.variable_dots)
     AddVendor(data, *attrs, kDotsOption, {"single", "variable"},
               model.variable_default ? "variable" : "single");
-  if (model.cutter)
-    AddVendor(data, *attrs, kCutOption, {"none", "after-each-page"}, "none");
+  if (model.cutter) AddVendor(data, *attrs, kCutOption, {"none", "after-each-page"}, "none");
 }

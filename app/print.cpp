@@ -58,18 +58,14 @@ pid_t Spawn(const std::vector<std::string> &args, const std::vector<std::string>
       posix_spawn_file_actions_addopen(&actions, i, "/dev/null", i ? O_WRONLY : O_RDONLY, 0);
   }
   std::vector<char *> argv, envp;
-  for (const std::string &a : args)
-    argv.push_back(const_cast<char *>(a.c_str()));
+  for (const std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));
   argv.push_back(nullptr);
-  for (const std::string &e : env)
-    envp.push_back(const_cast<char *>(e.c_str()));
+  for (const std::string &e : env) envp.push_back(const_cast<char *>(e.c_str()));
   for (char **e = environ; *e; e++)
-    if (strncmp(*e, "PPD=", 4))
-      envp.push_back(*e);
+    if (strncmp(*e, "PPD=", 4)) envp.push_back(*e);
   envp.push_back(nullptr);
   pid_t pid = -1;
-  if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0)
-    pid = -1;
+  if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) pid = -1;
   posix_spawn_file_actions_destroy(&actions);
   return pid;
 }
@@ -90,8 +86,7 @@ void CopyToDevice(int fd, pappl_device_t *device, bool *failed)
   char buffer[65536];
   ssize_t n;
   while ((n = read(fd, buffer, sizeof(buffer))) > 0 || (n < 0 && errno == EINTR))
-    if (n > 0 && !*failed && papplDeviceWrite(device, buffer, (size_t)n) < 0)
-      *failed = true;
+    if (n > 0 && !*failed && papplDeviceWrite(device, buffer, (size_t)n) < 0) *failed = true;
   close(fd);
 }
 
@@ -105,8 +100,7 @@ void LogMessages(int fd, pappl_job_t *job)
     text[strcspn(text, "\n")] = '\0';
     bool error = !strncmp(text, "ERROR:", 6);
     papplLogJob(job, error ? PAPPL_LOGLEVEL_ERROR : PAPPL_LOGLEVEL_DEBUG, "inkbands: %s", text);
-    if (error)
-      papplJobSetMessage(job, "%s", text + 6 + strspn(text + 6, " "));
+    if (error) papplJobSetMessage(job, "%s", text + 6 + strspn(text + 6, " "));
   }
   if (in)
     fclose(in);
@@ -162,10 +156,8 @@ bool StartJob(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *device)
   run->output = std::thread(CopyToDevice, out[0], device, &run->device_failed);
   run->messages = std::thread(LogMessages, err[0], job);
   run->input = in[1];
-  if (run->pid > 0)
-    run->raster = cupsRasterOpen(run->input, CUPS_RASTER_WRITE);
-  if (run->raster)
-    return true;
+  if (run->pid > 0) run->raster = cupsRasterOpen(run->input, CUPS_RASTER_WRITE);
+  if (run->raster) return true;
   papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Unable to start the filter %s.", FilterPath.c_str());
   EndJob(job, nullptr, device);
   return false;
@@ -175,13 +167,12 @@ bool StartJob(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *device)
 bool StartPage(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *, unsigned page)
 {
   FilterRun *run = JobRun(job);
-  if (!run || !run->raster)
-    return false;
+  if (!run || !run->raster) return false;
   run->settings = ChooseSettings(*run->model, options);
   if (!MakePageHeader(*run->model, run->settings, options->header, &run->header))
   {
-    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Page %u: %ux%u dpi is not a resolution of %s.",
-                page, options->header.HWResolution[0], options->header.HWResolution[1],
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Page %u: %ux%u dpi is not a resolution of %s.", page,
+                options->header.HWResolution[0], options->header.HWResolution[1],
                 run->model->description.c_str());
     return false;
   }
@@ -199,8 +190,7 @@ bool WriteLine(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *, 
                const unsigned char *line)
 {
   FilterRun *run = JobRun(job);
-  if (!run || !run->raster || run->device_failed)
-    return false;
+  if (!run || !run->raster || run->device_failed) return false;
   SeparateLine(options->header, line, run->header, run->line.data());
   return cupsRasterWritePixels(run->raster, run->line.data(), (unsigned)run->line.size()) ==
          run->line.size();
@@ -217,10 +207,8 @@ bool EndPage(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *, unsigned)
 bool EndJob(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *device)
 {
   FilterRun *run = JobRun(job);
-  if (!run)
-    return false;
-  if (run->raster)
-    cupsRasterClose(run->raster);
+  if (!run) return false;
+  if (run->raster) cupsRasterClose(run->raster);
   close(run->input);
   bool ok = run->pid > 0 && Reap(run->pid);
   run->output.join();
@@ -237,8 +225,8 @@ bool EndJob(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *device)
 bool PrintPdf(pappl_job_t *job, pappl_device_t *device, void *)
 {
   pappl_pr_options_t *options = papplJobCreatePrintOptions(job, 0, true);
-  bool grey = options->print_color_mode & (PAPPL_COLOR_MODE_MONOCHROME |
-                                           PAPPL_COLOR_MODE_AUTO_MONOCHROME);
+  bool grey =
+      options->print_color_mode & (PAPPL_COLOR_MODE_MONOCHROME | PAPPL_COLOR_MODE_AUTO_MONOCHROME);
   int pipefd[2];
   if (pipe2(pipefd, O_CLOEXEC) < 0)
   {
@@ -252,11 +240,26 @@ bool PrintPdf(pappl_job_t *job, pappl_device_t *device, void *)
   snprintf(height, sizeof(height), "-dDEVICEHEIGHTPOINTS=%u", options->header.PageSize[1]);
   // MaxBitmap and BufferSpace keep Ghostscript rendering a few megabytes of
   // band at a time, whatever the size of the page.
-  pid_t gs = Spawn({"gs", "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-dNOINTERPOLATE",
-                    "-sstdout=%stderr", "-sDEVICE=pwgraster",
-                    grey ? "-dcupsColorSpace=18" : "-dcupsColorSpace=19", "-dcupsBitsPerColor=8",
-                    res, width, height, "-dFIXEDMEDIA", "-dPDFFitPage", "-dMaxBitmap=4000000",
-                    "-dBufferSpace=4000000", "-sOutputFile=-", "-f", papplJobGetFilename(job)},
+  pid_t gs = Spawn({"gs",
+                    "-q",
+                    "-dSAFER",
+                    "-dBATCH",
+                    "-dNOPAUSE",
+                    "-dNOINTERPOLATE",
+                    "-sstdout=%stderr",
+                    "-sDEVICE=pwgraster",
+                    grey ? "-dcupsColorSpace=18" : "-dcupsColorSpace=19",
+                    "-dcupsBitsPerColor=8",
+                    res,
+                    width,
+                    height,
+                    "-dFIXEDMEDIA",
+                    "-dPDFFitPage",
+                    "-dMaxBitmap=4000000",
+                    "-dBufferSpace=4000000",
+                    "-sOutputFile=-",
+                    "-f",
+                    papplJobGetFilename(job)},
                    {}, -1, pipefd[1], -1);
   close(pipefd[1]);
   bool ok = gs > 0 && StartJob(job, options, device);
@@ -276,12 +279,10 @@ bool PrintPdf(pappl_job_t *job, pappl_device_t *device, void *)
     ok = EndPage(job, options, device, count) && ok;
     papplJobSetImpressionsCompleted(job, 1);
   }
-  if (in)
-    cupsRasterClose(in);
+  if (in) cupsRasterClose(in);
   close(pipefd[0]);
   bool rendered = gs > 0 && Reap(gs);
-  if (JobRun(job))
-    ok = EndJob(job, options, device) && ok;
+  if (JobRun(job)) ok = EndJob(job, options, device) && ok;
   if (!rendered || count == 0)
     papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Ghostscript could not render the PDF.");
   papplJobDeletePrintOptions(options);

@@ -29,14 +29,11 @@ JobSettings ChooseSettings(const Model &model, const pappl_pr_options_t *options
       s.resolution = r.ppd;
 
   for (const ModelChoice &type : model.types)
-    if (type.ipp == model.type_default)
-      s.media_type = type.ppd;
+    if (type.ipp == model.type_default) s.media_type = type.ppd;
   for (const ModelChoice &type : model.types)
-    if (type.ipp == options->media.type)
-      s.media_type = type.ppd;
+    if (type.ipp == options->media.type) s.media_type = type.ppd;
   for (const ModelChoice &source : model.sources)
-    if (source.ipp == options->media.source)
-      s.input_slot = source.ppd;
+    if (source.ipp == options->media.source) s.input_slot = source.ppd;
 
   const char *weave = cupsGetOption(kWeaveOption, options->num_vendor, options->vendor);
   s.weave = weave && !strcmp(weave, "printer") ? "Printer" : "Driver";
@@ -61,21 +58,17 @@ bool MakePageHeader(const Model &model, const JobSettings &settings,
                     const cups_page_header2_t &page, cups_page_header2_t *header)
 {
   ppd_file_t *ppd = ppdOpenFile(model.ppd_path.c_str());
-  if (!ppd)
-    return false;
+  if (!ppd) return false;
   ppdMarkDefaults(ppd);
   ppdMarkOption(ppd, "ColorModel", settings.color_model.c_str());
   ppdMarkOption(ppd, "Resolution", settings.resolution.c_str());
   ppdMarkOption(ppd, "MediaType", settings.media_type.c_str());
-  if (!settings.input_slot.empty())
-    ppdMarkOption(ppd, "InputSlot", settings.input_slot.c_str());
+  if (!settings.input_slot.empty()) ppdMarkOption(ppd, "InputSlot", settings.input_slot.c_str());
   ppdMarkOption(ppd, "Weave", settings.weave.c_str());
-  if (model.cutter)
-    ppdMarkOption(ppd, "CutMedia", settings.cut ? "True" : "False");
+  if (model.cutter) ppdMarkOption(ppd, "CutMedia", settings.cut ? "True" : "False");
   // Variable dots where the PPD allows them at this resolution.
   ppdMarkOption(ppd, "Compression", settings.compression.c_str());
-  if (ppdConflicts(ppd) > 0)
-    ppdMarkOption(ppd, "Compression", "PackBits");
+  if (ppdConflicts(ppd) > 0) ppdMarkOption(ppd, "Compression", "PackBits");
   memset(header, 0, sizeof(*header));
   bool ok = cupsRasterInterpretPPD(header, ppd, 0, nullptr, nullptr) == 0;
   ppdClose(ppd);
@@ -138,8 +131,7 @@ void SeparateLine(const cups_page_header2_t &in, const unsigned char *line,
     unsigned c = 255u - r, m = 255u - g, y = 255u - b;
     unsigned k = std::min(c, std::min(m, y));
     unsigned most = std::max(c, std::max(m, y));
-    if (most > k)
-      k = k * k * k / (most * most);
+    if (most > k) k = k * k * k / (most * most);
     planes[x] = (unsigned char)k;
     planes[width + x] = (unsigned char)(c - k);
     planes[2 * width + x] = (unsigned char)(m - k);

@@ -32,8 +32,7 @@ std::string Resolutions(const Model &model)
 std::string Keywords(const std::vector<ModelChoice> &choices)
 {
   std::string text;
-  for (const ModelChoice &c : choices)
-    text += c.ipp + " ";
+  for (const ModelChoice &c : choices) text += c.ipp + " ";
   return text;
 }
 
@@ -46,13 +45,13 @@ struct ModelCase
 };
 
 const ModelCase kModels[] = {
-  {"fam1", "360x360 720x720 ", "main ", false, false, false},
-  {"fam2", "360x360 360x720 720x720 ", "main ", false, false, false},
-  {"fam6", "360x360 2880x720 720x720 1440x720 ", "main main-roll ", true, false, false},
-  {"fam7", "360x360 720x720 1440x720 ", "main main-roll ", true, true, false},
-  {"fam11", "360x360 2880x1440 720x720 1440x720 ", "main ", false, true, false},
-  {"fam5000", "360x360 720x720 1440x720 ", "tray-1 manual main-roll ", true, false, false},
-  {"fam9000", "360x360 720x720 1440x720 ", "main-roll manual ", true, false, true},
+    {"fam1", "360x360 720x720 ", "main ", false, false, false},
+    {"fam2", "360x360 360x720 720x720 ", "main ", false, false, false},
+    {"fam6", "360x360 2880x720 720x720 1440x720 ", "main main-roll ", true, false, false},
+    {"fam7", "360x360 720x720 1440x720 ", "main main-roll ", true, true, false},
+    {"fam11", "360x360 2880x1440 720x720 1440x720 ", "main ", false, true, false},
+    {"fam5000", "360x360 720x720 1440x720 ", "tray-1 manual main-roll ", true, false, false},
+    {"fam9000", "360x360 720x720 1440x720 ", "main-roll manual ", true, false, true},
 };
 
 TEST(AppModel, CapabilitiesComeFromThePpd)
@@ -89,17 +88,17 @@ struct SettingsCase
 };
 
 const SettingsCase kSettings[] = {
-  {"fam7", PAPPL_COLOR_MODE_MONOCHROME, IPP_QUALITY_NORMAL, 720, 720, "stationery", "", nullptr,
-   nullptr, "Gray", "720dpi", "Plain", "", "VariableDots", "Driver"},
-  {"fam7", PAPPL_COLOR_MODE_COLOR, IPP_QUALITY_HIGH, 1440, 720, "photographic-glossy",
-   "main-roll", "printer", "single", "Photo", "1440x720dpi", "Glossy", "Roll", "PackBits",
-   "Printer"},
-  {"fam8", PAPPL_COLOR_MODE_COLOR, IPP_QUALITY_HIGH, 1440, 720, "stationery-coated", "main",
-   nullptr, "variable", "CMYK", "1440x720dpi", "Special", "Auto", "VariableDots", "Driver"},
-  {"fam1", PAPPL_COLOR_MODE_COLOR, IPP_QUALITY_DRAFT, 360, 360, "transparency", "", nullptr,
-   "variable", "CMYK", "360dpi", "Transparency", "", "PackBits", "Driver"},
-  {"fam5", PAPPL_COLOR_MODE_COLOR, IPP_QUALITY_NORMAL, 600, 600, "unknown", "", nullptr, nullptr,
-   "CMYK", "720dpi", "Plain", "", "PackBits", "Driver"},
+    {"fam7", PAPPL_COLOR_MODE_MONOCHROME, IPP_QUALITY_NORMAL, 720, 720, "stationery", "", nullptr,
+     nullptr, "Gray", "720dpi", "Plain", "", "VariableDots", "Driver"},
+    {"fam7", PAPPL_COLOR_MODE_COLOR, IPP_QUALITY_HIGH, 1440, 720, "photographic-glossy",
+     "main-roll", "printer", "single", "Photo", "1440x720dpi", "Glossy", "Roll", "PackBits",
+     "Printer"},
+    {"fam8", PAPPL_COLOR_MODE_COLOR, IPP_QUALITY_HIGH, 1440, 720, "stationery-coated", "main",
+     nullptr, "variable", "CMYK", "1440x720dpi", "Special", "Auto", "VariableDots", "Driver"},
+    {"fam1", PAPPL_COLOR_MODE_COLOR, IPP_QUALITY_DRAFT, 360, 360, "transparency", "", nullptr,
+     "variable", "CMYK", "360dpi", "Transparency", "", "PackBits", "Driver"},
+    {"fam5", PAPPL_COLOR_MODE_COLOR, IPP_QUALITY_NORMAL, 600, 600, "unknown", "", nullptr, nullptr,
+     "CMYK", "720dpi", "Plain", "", "PackBits", "Driver"},
 };
 
 TEST(AppSettings, JobOptionsChooseThePpdSettings)
@@ -116,10 +115,8 @@ TEST(AppSettings, JobOptionsChooseThePpdSettings)
     snprintf(options.media.type, sizeof(options.media.type), "%s", c.type);
     snprintf(options.media.source, sizeof(options.media.source), "%s", c.source);
     int &n = options.num_vendor;
-    if (c.weave)
-      n = cupsAddOption(kWeaveOption, c.weave, n, &options.vendor);
-    if (c.dots)
-      n = cupsAddOption(kDotsOption, c.dots, n, &options.vendor);
+    if (c.weave) n = cupsAddOption(kWeaveOption, c.weave, n, &options.vendor);
+    if (c.dots) n = cupsAddOption(kDotsOption, c.dots, n, &options.vendor);
     JobSettings s = ChooseSettings(model, &options);
     SCOPED_TRACE(std::string(c.ppd) + " " + c.color_model + " " + c.resolution);
     EXPECT_EQ(s.color_model, c.color_model);
@@ -179,14 +176,10 @@ struct InkCase
 };
 
 const InkCase kInks[] = {
-  {255, 0, 0, 0, 0, 255, 255, 176},
-  {0, 255, 0, 0, 255, 0, 255, 100},
-  {0, 0, 255, 0, 255, 255, 0, 235},
-  {255, 255, 0, 0, 0, 0, 255, 21},
-  {128, 128, 128, 127, 0, 0, 0, 127},
-  {51, 153, 230, 0, 204, 102, 25, 128},
-  {0, 0, 0, 255, 0, 0, 0, 255},
-  {255, 255, 255, 0, 0, 0, 0, 0},
+    {255, 0, 0, 0, 0, 255, 255, 176},   {0, 255, 0, 0, 255, 0, 255, 100},
+    {0, 0, 255, 0, 255, 255, 0, 235},   {255, 255, 0, 0, 0, 0, 255, 21},
+    {128, 128, 128, 127, 0, 0, 0, 127}, {51, 153, 230, 0, 204, 102, 25, 128},
+    {0, 0, 0, 255, 0, 0, 0, 255},       {255, 255, 255, 0, 0, 0, 0, 0},
 };
 
 TEST(AppSeparation, InksAsCupsRasterizersMakeThem)
@@ -202,8 +195,7 @@ TEST(AppSeparation, InksAsCupsRasterizersMakeThem)
   k = in;
   k.cupsColorSpace = CUPS_CSPACE_K;
   std::vector<unsigned char> line, planes(4 * n), grey(n);
-  for (const InkCase &c : kInks)
-    line.insert(line.end(), {c.r, c.g, c.b});
+  for (const InkCase &c : kInks) line.insert(line.end(), {c.r, c.g, c.b});
   SeparateLine(in, line.data(), kcmy, planes.data());
   SeparateLine(in, line.data(), k, grey.data());
   for (unsigned i = 0; i < n; i++)

@@ -15,8 +15,7 @@
 // Serves one connection after another, answering the ink-level question once each.
 int main(int argc, char *argv[])
 {
-  if (argc < 2)
-    return 2;
+  if (argc < 2) return 2;
   std::string answer = argc > 2 ? argv[2] : "";
   int server = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in addr{};
@@ -27,15 +26,13 @@ int main(int argc, char *argv[])
       getsockname(server, (sockaddr *)&addr, &len) < 0)
     return 1;
   FILE *port = fopen(argv[1], "w");
-  if (!port)
-    return 1;
+  if (!port) return 1;
   fprintf(port, "%d\n", ntohs(addr.sin_port));
   fclose(port);
   for (;;)
   {
     int client = accept(server, nullptr, nullptr);
-    if (client < 0)
-      continue;
+    if (client < 0) continue;
     std::string received;
     char buffer[4096];
     ssize_t n;

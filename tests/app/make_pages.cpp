@@ -16,10 +16,8 @@
 // A grey of every level across the page, blank margins, and black bars.
 static unsigned char Grey(unsigned x, unsigned y, unsigned width, unsigned height)
 {
-  if (y < height / 10 || y > height - height / 10)
-    return 255;
-  if ((y / 40) % 5 == 0 && x % 97 < 30)
-    return 0;
+  if (y < height / 10 || y > height - height / 10) return 255;
+  if ((y / 40) % 5 == 0 && x % 97 < 30) return 0;
   return (unsigned char)(255 - (x * 255 / width + y % 7) % 256);
 }
 
@@ -45,15 +43,13 @@ int main(int argc, char *argv[])
     return 1;
 
   ppd_file_t *ppd = ppdOpenFile(argv[1]);
-  if (!ppd)
-    return 1;
+  if (!ppd) return 1;
   cups_option_t *options = nullptr;
   int count = cupsParseOptions(argc > 6 ? argv[6] : "", 0, &options);
   ppdMarkDefaults(ppd);
   cupsMarkOptions(ppd, count, options);
   cups_page_header2_t ras;
-  if (cupsRasterInterpretPPD(&ras, ppd, 0, nullptr, nullptr))
-    return 1;
+  if (cupsRasterInterpretPPD(&ras, ppd, 0, nullptr, nullptr)) return 1;
   ras.PageSize[0] = pwg.PageSize[0];
   ras.PageSize[1] = pwg.PageSize[1];
   ras.cupsWidth = pwg.cupsWidth;
