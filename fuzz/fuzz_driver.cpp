@@ -24,35 +24,61 @@ namespace {
 
 // --- dot lookup tables ----------------------------------------------------
 
-std::vector<lut_entry_t> ModelLut(const int *values, int num_values, int max) {
-  std::vector<lut_entry_t> cells((size_t)max + 1, lut_entry_t{0, 0});
-  auto clamp = [max](long long v) { return (int)std::min<long long>(std::max(v, 0LL), max); };
-  for (int i = 0; i < num_values; i++) {
-    long long lo, hi;
-    if (i == 0)
-      lo = 0;
-    else if (values[i] > max)
-      lo = ((long long)max + values[i - 1]) / 2;
-    else
-      lo = ((long long)values[i - 1] + values[i]) / 2 + 1;
-    if (i == num_values - 1)
-      hi = max;
-    else if (values[i + 1] > max)
-      hi = ((long long)max + values[i]) / 2;
-    else
-      hi = ((long long)values[i] + values[i + 1]) / 2;
-    int first = clamp(lo), last = clamp(hi);
-    if (first == last) break;
-    for (int j = first; j <= last; j++)
-      cells[j] = {i, j == 0 ? 0 : (int)(uint32_t)((long long)j - values[i])};
-  }
-  return cells;
+// Whether a level list is one the filter builds tables from: at least one
+// level, ascending ink from 0 or more, each level at least two amounts above
+// the one before, and only the last beyond the largest amount (then with
+// room below it for two cells).
+bool Ordinary(const int *values, int num_values, int max)
+{
+  if (num_values < 1 || values[0] < 0) return false;
+  for (int i = 1; i < num_values; i++)
+    if ((long long)values[i] - values[i - 1] < 2 || values[i - 1] > max) return false;
+  return values[num_values - 1] <= max || num_values == 1 || values[num_values - 2] < max - 1;
 }
 
-void CompareLut(const lut_entry_t *lut, const std::vector<lut_entry_t> &model) {
-  for (size_t j = 0; j < model.size(); j++)
-    if (lut[j].pixel != model[j].pixel || lut[j].error != model[j].error)
-      Finding("cupsLutNew", "cell differs from the model", (long)j);
+// The table's rule, said per cell: an ink amount fires the dot level whose
+// ink is nearest to it, the smaller dot on a tie, and keeps the difference
+// as error (cell 0 none). A last level beyond the largest amount stands at
+// one below it and wins its ties, so the top cells fire the big dot.
+lut_entry_t NearestLevel(int j, const int *values, int num_values, int max)
+{
+  int best = 0;
+  long long best_distance = -1;
+  for (int i = 0; i < num_values; i++) {
+    bool beyond = values[i] > max;
+    long long at = beyond ? (long long)max - 1 : values[i];
+    long long distance = at > j ? at - j : j - at;
+    if (best_distance < 0 || distance < best_distance || (beyond && distance == best_distance))
+    {
+      best = i;
+      best_distance = distance;
+    }
+  }
+  return {best, j == 0 ? 0 : (int)(uint32_t)((long long)j - values[best])};
+}
+
+// Every cell against the rule; for lists outside it, every cell still holds
+// a level of the list and that level's error, or is the empty cell.
+void CheckLut(const lut_entry_t *lut, const int *values, int num_values, int max)
+{
+  bool ordinary = Ordinary(values, num_values, max);
+  for (int j = 0; j <= max; j++)
+  {
+    if (ordinary)
+    {
+      lut_entry_t want = NearestLevel(j, values, num_values, max);
+      if (lut[j].pixel != want.pixel || lut[j].error != want.error)
+        Finding("cupsLutNew", "cell is not the nearest level", j);
+      continue;
+    }
+    int i = lut[j].pixel;
+    bool empty = i == 0 && lut[j].error == 0;
+    if (!empty && (i < 0 || i >= std::max(num_values, 1)))
+      Finding("cupsLutNew", "cell names no level of the list", j);
+    if (!empty && num_values > 0 && j > 0 &&
+        lut[j].error != (int)(uint32_t)((long long)j - values[i]))
+      Finding("cupsLutNew", "cell error is not its amount less the level's ink", j);
+  }
 }
 
 // Level values: any int, or values near the ink scale.
@@ -71,6 +97,8 @@ void FuzzLut(FuzzedDataProvider &in) {
   int max = in.ConsumeBool() ? 255 : in.ConsumeIntegralInRange(0, 4095);
   bool null_values = in.ConsumeIntegralInRange(0, 15) == 0;
   std::vector<int> values = Values(in, std::max(num_values, 0), INT32_MIN, 0);
+  // Level lists in ascending ink, as the filter makes them, half the time.
+  if (in.ConsumeBool()) std::sort(values.begin(), values.end());
   // An exactly sized list: a read beyond num_values is caught.
   int *list = values.empty() ? nullptr : (int *)malloc(values.size() * sizeof(int));
   if (list) memcpy(list, values.data(), values.size() * sizeof(int));
@@ -82,7 +110,7 @@ void FuzzLut(FuzzedDataProvider &in) {
     if (lut) Finding("cupsLutNew", "a table without levels", num_values);
   } else {
     if (!lut) Finding("cupsLutNew", "no table", num_values);
-    CompareLut(lut, num_values < 0 ? ModelLut(nullptr, 0, max) : ModelLut(arg, num_values, max));
+    CheckLut(lut, arg, std::max(num_values, 0), max);
   }
   cupsLutDelete(lut);
   free(list);

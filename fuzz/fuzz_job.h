@@ -30,6 +30,8 @@
 #include <string>
 #include <vector>
 
+#include "../tests/harness/ppd_text.h"
+
 namespace fuzzjob {
 
 // Bytes one job may put into page data: keeps every run fast; a page that
@@ -317,42 +319,17 @@ inline std::string Encode(const JobSpec &job) {
   return w.bytes + job.tail;
 }
 
-// The PPD text of a job: its family and page sizes.
+// The PPD text of a job: its family and page sizes (S0, S1, ...), written
+// as the tests write theirs.
 inline std::string PpdText(const JobSpec &job) {
   unsigned mode = (job.flags >> 5) & 3;
   if (mode == 2) return "*PPD-Adobe: \"4.3\"\n*OpenUI *Broken\n" + job.tail.substr(0, 64);
-  std::string text =
-      "*PPD-Adobe: \"4.3\"\n*FormatVersion: \"4.3\"\n*FileVersion: \"1.0\"\n"
-      "*LanguageVersion: English\n*LanguageEncoding: ISOLatin1\n"
-      "*PCFileName: \"FUZZ.PPD\"\n*Manufacturer: \"Inkbands\"\n"
-      "*Product: \"(Fuzz)\"\n*ModelName: \"Fuzz\"\n*NickName: \"Fuzz\"\n"
-      "*ShortNickName: \"Fuzz\"\n*cupsVersion: 2.4\n";
-  char line[256];
-  snprintf(line, sizeof(line), "*cupsModelNumber: %d\n", job.family);
-  text += line;
-  text += "*cupsFilter: \"application/vnd.cups-raster 100 inkbands\"\n";
-  if (job.sizes.empty()) return text;
-  text += "*OpenUI *PageSize: PickOne\n*OrderDependency: 10 AnySetup *PageSize\n"
-          "*DefaultPageSize: S0\n";
-  for (size_t i = 0; i < job.sizes.size(); i++) {
-    snprintf(line, sizeof(line), "*PageSize S%zu: \"<</PageSize[%u %u]>>setpagedevice\"\n", i,
-             job.sizes[i].width, job.sizes[i].length);
-    text += line;
-  }
-  text += "*CloseUI: *PageSize\n*DefaultImageableArea: S0\n";
-  for (size_t i = 0; i < job.sizes.size(); i++) {
-    const SizeSpec &s = job.sizes[i];
-    snprintf(line, sizeof(line), "*ImageableArea S%zu: \"%g %g %g %g\"\n", i, s.left / 2.0,
-             s.bottom / 2.0, s.width - s.right / 2.0, s.length - ((int)s.top - 64) / 2.0);
-    text += line;
-  }
-  text += "*DefaultPaperDimension: S0\n";
-  for (size_t i = 0; i < job.sizes.size(); i++) {
-    snprintf(line, sizeof(line), "*PaperDimension S%zu: \"%u %u\"\n", i, job.sizes[i].width,
-             job.sizes[i].length);
-    text += line;
-  }
-  return text;
+  std::vector<harness::PpdSize> sizes;
+  for (const SizeSpec &s : job.sizes)
+    sizes.push_back({"S" + std::to_string(sizes.size()), (float)s.width, (float)s.length,
+                     s.left / 2.0f, s.bottom / 2.0f, s.width - s.right / 2.0f,
+                     s.length - ((int)s.top - 64) / 2.0f});
+  return harness::PpdText(job.family, sizes);
 }
 
 // Where each page of the written stream lies, to tell a cut inside a

@@ -19,11 +19,14 @@
 namespace {
 
 const char kUsage[] =
-    "Usage: inkbands-preview [--dump] [--inks] [--no-images] [--scale N]\n"
+    "Usage: inkbands-preview [--dump] [--commands] [--inks] [--no-images] [--scale N]\n"
     "                        [--xdpi N] [--ydpi N] [--escdot-bits 1|2] [-o PREFIX] [FILE]\n"
     "Decodes the printer stream in FILE (standard input when absent or -) and\n"
     "writes PREFIX-1.png, PREFIX-2.png, ... (PREFIX defaults to \"page\").\n"
     "  --dump          list the decoded printer commands on standard output\n"
+    "  --commands      list the commands as written, one a line, and write no\n"
+    "                  picture (\"ESC ( U 02 02 02 a0 05\", \"ESC i 02 01 02 0010\n"
+    "                  0004 <64 bytes>\"); an undecodable rest is \"?? N bytes\"\n"
     "  --inks          also write PREFIX-N-INK.png, one grey picture per ink\n"
     "  --no-images     write no picture\n"
     "  --scale N       one picture pixel for N x N dots (default: at most 3000\n"
@@ -34,7 +37,7 @@ const char kUsage[] =
 
 // What the command line asked for.
 struct Arguments {
-  bool dump = false, inks = false, images = true;
+  bool dump = false, commands = false, inks = false, images = true;
   int scale = 0;
   std::string prefix = "page";
   std::string file;
@@ -57,6 +60,8 @@ bool ParseArguments(int argc, char **argv, Arguments *args) {
     std::string a = argv[i];
     int *number = nullptr;
     if (a == "--dump") args->dump = true;
+    else if (a == "--commands")
+      args->commands = true;
     else if (a == "--inks") args->inks = true;
     else if (a == "--no-images") args->images = false;
     else if (a == "--scale") number = &args->scale;
@@ -144,6 +149,13 @@ int main(int argc, char **argv) {
     stream.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   }
 
+  if (args.commands)
+  {
+    std::vector<preview::Command> commands = preview::ReadCommands(stream);
+    for (const preview::Command &command : commands)
+      if (!command.words.empty()) printf("%s\n", command.words.c_str());
+    return commands.empty() || commands.back().words.compare(0, 2, "??") != 0 ? 0 : 1;
+  }
   preview::Decoded decoded;
   bool ok = preview::DecodeStream(stream, args.options, &decoded);
   if (args.dump) {

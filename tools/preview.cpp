@@ -60,6 +60,7 @@ struct Decoder {
   int64_t paper_width = 0;  // fine, 0 when unknown
   int64_t form_bottom = 0;  // fine, 0 when unknown
   std::vector<RasterBlock> blocks;
+  bool remote = false;  // inside ESC ( R ... ESC 00 00 00
 };
 
 // Formats a dump line or a message.
@@ -103,9 +104,64 @@ bool Need(Decoder &d, size_t start, size_t count, const char *what) {
                             what, count, left));
 }
 
-// Adds a command to the dump list; returns its index.
-size_t Note(Decoder &d, size_t offset, const std::string &text) {
-  d.out->commands.push_back({offset, text});
+// The bytes [from, to) of a stream as two-digit hex words.
+std::string HexWords(const std::string &s, size_t from, size_t to)
+{
+  std::string words;
+  for (size_t i = from; i < to; i++) words += Say(" %02x", static_cast<unsigned char>(s[i]));
+  return words;
+}
+
+// A 16-bit little-endian field as one four-digit hex word.
+std::string Word16(const std::string &s, size_t at)
+{
+  return Say(" %04x", static_cast<unsigned char>(s[at]) | static_cast<unsigned char>(s[at + 1])
+                                                              << 8);
+}
+
+// A run of n NUL bytes: listed when short, else as 00*n.
+std::string NulWords(size_t n)
+{
+  return n > 3 ? Say(" 00*%zu", n) : HexWords(std::string(n, '\0'), 0, n);
+}
+
+// A command as the printer's manual writes it (see Command::words): the
+// parameter length of ESC ( and remote commands is left out, since it
+// follows from the parameters; raster data is told by its size.
+std::string Spell(const std::string &s, size_t at, size_t length, bool remote, bool blank)
+{
+  size_t end = at + length;
+  unsigned c = static_cast<unsigned char>(s[at]);
+  auto data = [&](size_t from)
+  { return Say(" <%zu bytes%s>", end - from, blank ? ", blank" : ""); };
+  if (remote && c != 0x1B) return s.substr(at, 2) + HexWords(s, at + 4, end);
+  if (c == 0x0C) return "FF";
+  if (c == 0x0D) return "CR";
+  if (c == 0x00) return NulWords(length).substr(1);
+  if (c == '@') return "\"" + s.substr(at, length - 1) + "\\n\"";
+  unsigned e = static_cast<unsigned char>(s[at + 1]);
+  switch (e)
+  {
+  case '(': return "ESC ( " + s.substr(at + 2, 1) + HexWords(s, at + 5, end);
+  case 'i':
+    return "ESC i" + HexWords(s, at + 2, at + 5) + Word16(s, at + 5) + Word16(s, at + 7) +
+           data(at + 9);
+  case '.': return "ESC ." + HexWords(s, at + 2, at + 6) + Word16(s, at + 6) + data(at + 8);
+  case '\\': return "ESC \\" + Word16(s, at + 2);
+  case 0x00: return "ESC" + NulWords(length - 1);
+  default:
+    if (e > 0x20 && e < 0x7F) return "ESC " + s.substr(at + 1, 1) + HexWords(s, at + 2, end);
+    return "ESC" + HexWords(s, at + 1, end);
+  }
+}
+
+// Adds the command that ends at the current position to the command list;
+// returns its index.
+size_t Note(Decoder &d, size_t offset, const std::string &text, bool blank = false)
+{
+  size_t length = d.pos > offset ? d.pos - offset : 0;
+  std::string words = length ? Spell(*d.stream, offset, length, d.remote, blank) : "";
+  d.out->commands.push_back({offset, length, text, words});
   return d.out->commands.size() - 1;
 }
 
@@ -197,9 +253,13 @@ bool DecodeLineRaster(Decoder &d, size_t start) {
   block.dot_step = int64_t(h) * (kFineUnit / 3600);
   block.whole_3600 = true;
   if (!ReadRasterData(d, start, packed != 0, &block)) return false;
-  block.command = Note(d, start, Say("ESC . %s, %s, %d-bit, %u x %d dots (%d bytes a row), rows %u/3600 in apart, dots %u/3600 in apart",
-                                     InkName(block.ink), packed ? "PackBits" : "raw", block.bits, rows,
-                                     block.dots, block.bytes, v, h));
+  bool blank = block.data.find_first_not_of('\0') == std::string::npos;
+  block.command = Note(d, start,
+                       Say("ESC . %s, %s, %d-bit, %u x %d dots (%d bytes a row), rows %u/3600 in "
+                           "apart, dots %u/3600 in apart",
+                           InkName(block.ink), packed ? "PackBits" : "raw", block.bits, rows,
+                           block.dots, block.bytes, v, h),
+                       blank);
   AddBlock(d, std::move(block));
   return true;
 }
@@ -227,9 +287,11 @@ bool DecodeBandRaster(Decoder &d, size_t start) {
   block.row_step = d.raster_row ? d.raster_row : d.vertical_unit;
   block.dot_step = d.raster_dot ? d.raster_dot : d.horizontal_unit;
   if (!ReadRasterData(d, start, packed != 0, &block)) return false;
-  block.command = Note(d, start, Say("ESC i %s, %s, %u-bit, %u x %u bytes (%d dots a row)",
-                                     InkName(ink), packed ? "PackBits" : "raw", bits, rows,
-                                     bytes, block.dots));
+  bool blank = block.data.find_first_not_of('\0') == std::string::npos;
+  block.command = Note(d, start,
+                       Say("ESC i %s, %s, %u-bit, %u x %u bytes (%d dots a row)", InkName(ink),
+                           packed ? "PackBits" : "raw", bits, rows, bytes, block.dots),
+                       blank);
   AddBlock(d, std::move(block));
   return true;
 }
@@ -242,6 +304,7 @@ bool DecodeRemote(Decoder &d, size_t start, unsigned length) {
     return Fail(d, start, "ESC ( R does not enter remote mode with REMOTE1");
   d.pos = start + 13;
   Note(d, start, "ESC ( R enter remote mode");
+  d.remote = true;
   for (;;) {
     size_t at = d.pos;
     if (d.pos >= d.stream->size())
@@ -252,6 +315,7 @@ bool DecodeRemote(Decoder &d, size_t start, unsigned length) {
         return Fail(d, at, "an escape inside remote mode that is not ESC 00 00 00");
       d.pos += 4;
       Note(d, at, "ESC 00 00 00 leave remote mode");
+      d.remote = false;
       return true;
     }
     if (!Need(d, at, 4, "a remote command")) return false;
@@ -406,14 +470,16 @@ bool DecodePacketExit(Decoder &d, size_t start) {
   while (d.stream->compare(d.pos, 4, "@EJL") == 0) {
     size_t end = d.stream->find('\n', d.pos);
     if (end == std::string::npos) return Fail(d, d.pos, "an EJL line without its line feed");
-    Note(d, d.pos, "EJL " + d.stream->substr(d.pos, end - d.pos));
+    size_t at = d.pos;
     d.pos = end + 1;
+    Note(d, at, "EJL " + d.stream->substr(at, end - at));
   }
   return true;
 }
 
 // Renders a page's raster commands into its grid and adds it to the output.
 bool EndPage(Decoder &d, size_t offset, bool form_feed);
+void NextPage(Decoder &d);
 
 // One command that starts with ESC.
 bool DecodeEscape(Decoder &d, size_t start) {
@@ -536,6 +602,13 @@ void PlaceBlock(Decoder &d, const RasterBlock &b, int64_t xp, int64_t yp, Page *
 }
 
 bool EndPage(Decoder &d, size_t offset, bool form_feed) {
+  if (d.options.commands_only)
+  {
+    Note(d, offset, form_feed ? "FF end of page" : "end of page");
+    d.out->pages.emplace_back();
+    NextPage(d);
+    return true;
+  }
   Page page;
   int64_t yp = d.options.ydpi ? kFineUnit / d.options.ydpi : (d.grid_row ? d.grid_row : d.vertical_unit);
   int64_t xp = 0;
@@ -592,13 +665,18 @@ bool EndPage(Decoder &d, size_t offset, bool form_feed) {
   if (page.overprinted) text += Say(", %ld dots overprinted", page.overprinted);
   Note(d, offset, form_feed ? "FF " + text : text);
   d.out->pages.push_back(std::move(page));
-  // The next page starts at the top of form, at the left margin.
+  NextPage(d);
+  return true;
+}
+
+// The next page starts at the top of form, at the left margin.
+void NextPage(Decoder &d)
+{
   d.blocks.clear();
   d.has_origin = false;
   d.origin = d.y = d.x = d.x_dots = 0;
   d.grid_row = d.grid_dot = 0;
   d.paper_width = d.form_bottom = 0;
-  return true;
 }
 
 // Ink coverage (0 to 255) of one dot of each level, by bits per dot: a
@@ -684,6 +762,24 @@ bool DecodeStream(const std::string &stream, const DecodeOptions &options, Decod
   }
   if (!d.blocks.empty()) return EndPage(d, stream.size(), false);
   return true;
+}
+
+std::vector<Command> ReadCommands(const std::string &stream)
+{
+  DecodeOptions options;
+  options.commands_only = true;
+  Decoded decoded;
+  if (!DecodeStream(stream, options, &decoded))
+  {
+    size_t at = decoded.error_offset;
+    decoded.commands.push_back(
+        {at, stream.size() - at, decoded.error, Say("?? %zu bytes", stream.size() - at)});
+  }
+  std::vector<Command> &commands = decoded.commands;
+  // The page end at the very end of a stream without a form feed is no command.
+  if (!commands.empty() && commands.back().length == 0 && commands.back().offset == stream.size())
+    commands.pop_back();
+  return std::move(commands);
 }
 
 std::vector<Page> DecodeStream(const std::string &stream, std::string *error) {

@@ -37,10 +37,20 @@ struct Page {
   std::vector<std::string> warnings;  // positions that fall between dots, ...
 };
 
-// One decoded command for the dump: where it starts and what it does.
+// One decoded command: where it starts, how long it is, what it does (the
+// dump) and how it is written, one word a byte or field:
+//   ESC ( U 02 02 02 a0 05          ESC ( and its letter; the length is left out
+//   ESC i 02 01 02 0010 0004 <64 bytes>
+//                                   raster command: 16-bit fields as 4 hex
+//                                   digits, the data as its size in the stream
+//                                   (", blank" when no row holds a dot)
+//   ST 00 00                        a remote-mode command, length left out
+//   ESC 00*27  FF  CR  "@EJL\n"     NUL runs, control bytes, job-language lines
 struct Command {
   size_t offset = 0;
+  size_t length = 0;
   std::string text;
+  std::string words;
 };
 
 // What the stream cannot tell and the reader may.
@@ -61,6 +71,7 @@ struct DecodeOptions {
   int xdpi = 0;         // columns per inch of the grid; 0: from the stream
   int ydpi = 0;         // rows per inch of the grid; 0: the vertical unit
   int escdot_bits = 0;  // bits per dot of ESC . rows; 0: from the dot size
+  bool commands_only = false;  // read the commands, lay no dot into a grid
 };
 
 // The outcome of decoding one stream.
@@ -75,6 +86,10 @@ struct Decoded {
 // cannot decode (out->error and out->error_offset say why and where).
 bool DecodeStream(const std::string &stream, const DecodeOptions &options,
                   Decoded *out);
+
+// The commands of a printer stream as far as it can be read; what follows a
+// command the reader cannot decode is one last entry of words "?? N bytes".
+std::vector<Command> ReadCommands(const std::string &stream);
 
 // Decodes a printer stream with the defaults; on failure returns no page and
 // sets *error (when given) to "offset N: reason".

@@ -12,8 +12,8 @@
 namespace {
 
 // Enter remote mode, and leave it, as every job does.
-const std::string kRemote = "1b 28 52 08 00 00 52 45 4d 4f 54 45 31";
-const std::string kLeave = "1b 00 00 00";
+const std::string kRemote = "ESC ( R 00 52 45 4d 4f 54 45 31 | ";
+const std::string kLeave = " | ESC 00 00 00";
 
 struct JobCase {
   int family;
@@ -24,20 +24,18 @@ struct JobCase {
 // The older families leave packet mode exactly as the print filter's job
 // start does (and reset); the large-format ones only reset.
 const JobCase kJobs[] = {
-  {4, CARE_CLEAN, expect::kJobStartEjl + kRemote + "43 48 02 00 00 00" + kLeave},
-  {11, CARE_CLEAN, expect::kJobStartEjl + kRemote + "43 48 02 00 00 00" + kLeave},
-  {5000, CARE_CLEAN, "1b 40" + kRemote + "43 48 02 00 00 00" + kLeave},
-  {7, CARE_SELF_TEST,
-   expect::kJobStartEjl + kRemote + "56 49 02 00 00 00 4e 43 02 00 00 00" + kLeave + "0c"},
-  {10000, CARE_SELF_TEST, "1b 40" + kRemote + "56 49 02 00 00 00 4e 43 02 00 00 00" + kLeave +
-                              "0c"},
-  {9, CARE_REPORT_LEVELS, expect::kJobStartEjl + kRemote + "49 51 01 00 01" + kLeave},
-  {9600, CARE_REPORT_LEVELS, "1b 40" + kRemote + "49 51 01 00 01" + kLeave},
-  // No remote mode on families 1 to 3, nor on numbers inkbands does not know.
-  {1, CARE_CLEAN, ""},
-  {3, CARE_SELF_TEST, ""},
-  {12, CARE_REPORT_LEVELS, ""},
-  {7, (care_command_t)3, ""},
+    {4, CARE_CLEAN, expect::kJobStartEjl + kRemote + "CH 00 00" + kLeave},
+    {11, CARE_CLEAN, expect::kJobStartEjl + kRemote + "CH 00 00" + kLeave},
+    {5000, CARE_CLEAN, "ESC @ | " + kRemote + "CH 00 00" + kLeave},
+    {7, CARE_SELF_TEST, expect::kJobStartEjl + kRemote + "VI 00 00 | NC 00 00" + kLeave + " | FF"},
+    {10000, CARE_SELF_TEST, "ESC @ | " + kRemote + "VI 00 00 | NC 00 00" + kLeave + " | FF"},
+    {9, CARE_REPORT_LEVELS, expect::kJobStartEjl + kRemote + "IQ 01" + kLeave},
+    {9600, CARE_REPORT_LEVELS, "ESC @ | " + kRemote + "IQ 01" + kLeave},
+    // No remote mode on families 1 to 3, nor on numbers inkbands does not know.
+    {1, CARE_CLEAN, ""},
+    {3, CARE_SELF_TEST, ""},
+    {12, CARE_REPORT_LEVELS, ""},
+    {7, (care_command_t)3, ""},
 };
 
 TEST(CareJob, BytesPerFamilyAndCommand) {

@@ -16,11 +16,11 @@
 
 namespace {
 
-const std::string kRemote = "1b 28 52 08 00 00 52 45 4d 4f 54 45 31";
-const std::string kLeave = "1b 00 00 00";
-const std::string kClean = kRemote + "43 48 02 00 00 00" + kLeave;
-const std::string kSelfTest = kRemote + "56 49 02 00 00 00 4e 43 02 00 00 00" + kLeave + "0c";
-const std::string kLevels = kRemote + "49 51 01 00 01" + kLeave;
+const std::string kRemote = "ESC ( R 00 52 45 4d 4f 54 45 31 | ";
+const std::string kLeave = " | ESC 00 00 00 | ";
+const std::string kClean = kRemote + "CH 00 00" + kLeave;
+const std::string kSelfTest = kRemote + "VI 00 00 | NC 00 00" + kLeave + " | FF | ";
+const std::string kLevels = kRemote + "IQ 01" + kLeave;
 
 const std::string kInfoClean = "INFO: Cleaning the print heads...";
 const std::string kInfoSelfTest = "INFO: Printing the nozzle check...";
@@ -65,7 +65,7 @@ harness::Result RunCommands(int family, const std::string &file, bool as_argumen
   close(4);
   std::vector<std::string> args = {"inkbands-commands", "1", "tester", "care", "1", ""};
   if (as_argument) args.push_back(path);
-  harness::Result result = harness::RunFilterArgs(args, ppd, as_argument ? "" : path);
+  harness::Result result = harness::RunFilter({ppd, "", as_argument ? "" : path, args});
   close(3);
   if (printer == Printer::Silent) close(channel[1]);
   if (saved >= 0) {
@@ -89,36 +89,63 @@ struct FileCase {
 };
 
 const FileCase kFiles[] = {
-  {"nozzle check, family 9000, arguments and comments ignored", 9000,
-   "#CUPS-COMMAND\r\n# a comment\r\n\r\n  PrintSelfTestPage all\r\n", "1b 40" + kSelfTest,
-   {kInfoSelfTest}, 0},
-  {"every command, family 4, one job each", 4,
-   "#CUPS-COMMAND\nClean\nAutoConfigure\nPrintSelfTestPage\nReportLevels",
-   expect::kJobStartEjl + kClean + expect::kJobStartEjl + kSelfTest + expect::kJobStartEjl +
-       kLevels,
-   {kInfoClean, "DEBUG: Line 3: unknown command \"AutoConfigure\" skipped.", kInfoSelfTest,
-    kInfoLevels, kNoBackChannel,
-    "INFO: The printer did not answer the ink-level query; ink levels unknown.",
-    kFourMarkers + "-1,-1,-1,-1"},
-   0},
-  {"no commands", 7, "#CUPS-COMMAND\n", "", {}, 0},
-  {"family 2 takes no remote mode", 2, "#CUPS-COMMAND\nClean\nReportLevels\n", "",
-   {"ERROR: Printers of family 2 take no Clean command from the computer; use the printer's "
-    "own buttons.",
-    "INFO: This printer does not report ink levels; ink levels unknown.",
-    kFourMarkers + "-1,-1,-1,-1"},
-   1},
-  {"no #CUPS-COMMAND line", 7, "Clean\n", "",
-   {"ERROR: This is not a CUPS command file (it does not start with #CUPS-COMMAND)."}, 1},
-  {"a longer first word", 7, "#CUPS-COMMANDS\nClean\n", "",
-   {"ERROR: This is not a CUPS command file (it does not start with #CUPS-COMMAND)."}, 1},
-  {"empty", 7, "", "", {"ERROR: This is not a CUPS command file (it is empty)."}, 1},
-  {"binary after good lines", 7, std::string("#CUPS-COMMAND\nClean\n\x1b@\x00\x01", 24), "",
-   {"ERROR: This is not a CUPS command file (binary data on line 3)."}, 1},
-  {"a huge line", 7, "#CUPS-COMMAND\nClean\n" + std::string(300, 'A') + "\n", "",
-   {"ERROR: This is not a CUPS command file (line 3 is longer than 256 characters)."}, 1},
-  {"a huge file", 7, "#CUPS-COMMAND\n" + std::string(70000, '\n'), "",
-   {"ERROR: This is not a CUPS command file (larger than 64 KiB)."}, 1},
+    {"nozzle check, family 9000, arguments and comments ignored",
+     9000,
+     "#CUPS-COMMAND\r\n# a comment\r\n\r\n  PrintSelfTestPage all\r\n",
+     "ESC @ | " + kSelfTest,
+     {kInfoSelfTest},
+     0},
+    {"every command, family 4, one job each",
+     4,
+     "#CUPS-COMMAND\nClean\nAutoConfigure\nPrintSelfTestPage\nReportLevels",
+     expect::kJobStartEjl + kClean + expect::kJobStartEjl + kSelfTest + expect::kJobStartEjl +
+         kLevels,
+     {kInfoClean, "DEBUG: Line 3: unknown command \"AutoConfigure\" skipped.", kInfoSelfTest,
+      kInfoLevels, kNoBackChannel,
+      "INFO: The printer did not answer the ink-level query; ink levels unknown.",
+      kFourMarkers + "-1,-1,-1,-1"},
+     0},
+    {"no commands", 7, "#CUPS-COMMAND\n", "", {}, 0},
+    {"family 2 takes no remote mode",
+     2,
+     "#CUPS-COMMAND\nClean\nReportLevels\n",
+     "",
+     {"ERROR: Printers of family 2 take no Clean command from the computer; use the printer's "
+      "own buttons.",
+      "INFO: This printer does not report ink levels; ink levels unknown.",
+      kFourMarkers + "-1,-1,-1,-1"},
+     1},
+    {"no #CUPS-COMMAND line",
+     7,
+     "Clean\n",
+     "",
+     {"ERROR: This is not a CUPS command file (it does not start with #CUPS-COMMAND)."},
+     1},
+    {"a longer first word",
+     7,
+     "#CUPS-COMMANDS\nClean\n",
+     "",
+     {"ERROR: This is not a CUPS command file (it does not start with #CUPS-COMMAND)."},
+     1},
+    {"empty", 7, "", "", {"ERROR: This is not a CUPS command file (it is empty)."}, 1},
+    {"binary after good lines",
+     7,
+     std::string("#CUPS-COMMAND\nClean\n\x1b@\x00\x01", 24),
+     "",
+     {"ERROR: This is not a CUPS command file (binary data on line 3)."},
+     1},
+    {"a huge line",
+     7,
+     "#CUPS-COMMAND\nClean\n" + std::string(300, 'A') + "\n",
+     "",
+     {"ERROR: This is not a CUPS command file (line 3 is longer than 256 characters)."},
+     1},
+    {"a huge file",
+     7,
+     "#CUPS-COMMAND\n" + std::string(70000, '\n'),
+     "",
+     {"ERROR: This is not a CUPS command file (larger than 64 KiB)."},
+     1},
 };
 
 TEST(CommandFilter, CommandFiles) {
@@ -129,20 +156,20 @@ TEST(CommandFilter, CommandFiles) {
 }
 
 TEST(CommandFilter, CommandFileOnStandardInput) {
-  check::ExpectRun(RunCommands(5500, "#CUPS-COMMAND\nClean\n", false), "1b 40" + kClean,
+  check::ExpectRun(RunCommands(5500, "#CUPS-COMMAND\nClean\n", false), "ESC @ | " + kClean,
                    {kInfoClean}, 0);
 }
 
 TEST(CommandFilter, RefusesBadRuns) {
-  harness::Result usage = harness::RunFilterArgs({"inkbands-commands", "1"}, "", "");
+  harness::Result usage = harness::RunFilter({"", "", "", {"inkbands-commands", "1"}});
   check::ExpectRun(usage, "", {"ERROR: inkbands-commands job-id user title copies options [file]"},
                    1);
   harness::Result no_ppd =
-      harness::RunFilterArgs({"inkbands-commands", "1", "u", "t", "1", ""}, "", "");
+      harness::RunFilter({"", "", "", {"inkbands-commands", "1", "u", "t", "1", ""}});
   check::ExpectRun(no_ppd, "", {expect::kNoPpd}, 1);
   std::string ppd = harness::WritePpd(7, harness::DefaultSizes());
-  harness::Result missing = harness::RunFilterArgs(
-      {"inkbands-commands", "1", "u", "t", "1", "", harness::TempPath(".cmd")}, ppd, "");
+  harness::Result missing = harness::RunFilter(
+      {ppd, "", "", {"inkbands-commands", "1", "u", "t", "1", "", harness::TempPath(".cmd")}});
   check::ExpectRun(missing, "",
                    {"ERROR: Unable to open command file - No such file or directory"}, 1);
 }
@@ -187,7 +214,7 @@ const AnswerCase kAnswers[] = {
 TEST(CommandFilter, InkLevelAnswers) {
   for (const AnswerCase &c : kAnswers) {
     SCOPED_TRACE(c.what);
-    std::string start = c.family < 5000 ? expect::kJobStartEjl : "1b 40";
+    std::string start = c.family < 5000 ? expect::kJobStartEjl : "ESC @ | ";
     std::vector<std::string> err = {kInfoLevels};
     check::Append(err, c.report);
     harness::Result got =

@@ -7,28 +7,26 @@
 #include <string>
 #include <vector>
 
-namespace expect {
+namespace expect
+{
 
 // Job start for the older families (below 5000): leave IEEE 1284.4 packet
 // mode through the Epson job language, then reset.
 //   00 00 00 ESC 01, "@EJL 1284.4" LF, "@EJL" five spaces LF, ESC @
 inline const std::string kJobStartEjl =
-    "00 00 00 1b 01 "
-    "40 45 4a 4c 20 31 32 38 34 2e 34 0a "
-    "40 45 4a 4c 20 20 20 20 20 0a "
-    "1b 40";
+    "00 00 00 | ESC 01 | \"@EJL 1284.4\\n\" | \"@EJL     \\n\" | ESC @ | ";
 
 // The large-format families (5000 and above) send nothing at job start.
 inline const std::string kJobStartNone = "";
 
 // Job end: reset; the large-format families also restore the printer's
 // defaults in remote mode (ESC ( R "REMOTE1", LD, ESC 00 00 00).
-inline const std::string kJobEndReset = "1b 40";
+inline const std::string kJobEndReset = " | ESC @";
 inline const std::string kJobEndRemote =
-    "1b 40 1b 28 52 08 00 00 52 45 4d 4f 54 45 31 4c 44 00 00 1b 00 00 00";
+    " | ESC @ | ESC ( R 00 52 45 4d 4f 54 45 31 | LD | ESC 00 00 00";
 
 // The form feed that ejects every page.
-inline const std::string kFormFeed = "0c";
+inline const std::string kFormFeed = " | FF";
 
 // Messages on standard error.
 inline const std::string kUsage = "ERROR: inkbands job-id user title copies options [file]";
@@ -41,31 +39,40 @@ inline const std::string kRasterMissing =
 inline const std::string kNotRaster = "ERROR: Unable to read raster data.";
 
 // "ERROR: Page N: unsupported resolution XxY dpi."
-inline std::string BadResolution(int page, unsigned x, unsigned y) {
-  return "ERROR: Page " + std::to_string(page) + ": unsupported resolution " +
-         std::to_string(x) + "x" + std::to_string(y) + " dpi.";
+inline std::string BadResolution(int page, unsigned x, unsigned y)
+{
+  return "ERROR: Page " + std::to_string(page) + ": unsupported resolution " + std::to_string(x) +
+         "x" + std::to_string(y) + " dpi.";
 }
 
 // Page messages of the job loop.
-inline std::vector<std::string> PageOpen(int page, int copies) {
+inline std::vector<std::string> PageOpen(int page, int copies)
+{
   return {"PAGE: " + std::to_string(page) + " " + std::to_string(copies),
           "INFO: Starting page " + std::to_string(page) + "..."};
 }
-inline std::string Progress(int page, int percent) {
+inline std::string Progress(int page, int percent)
+{
   return "INFO: Printing page " + std::to_string(page) + ", " + std::to_string(percent) +
          "% complete...";
 }
-inline std::string PageDone(int page) {
+inline std::string PageDone(int page)
+{
   return "INFO: Finished page " + std::to_string(page) + "...";
 }
 
-inline std::string BitPlanes(int bits) { return "DEBUG: BitPlanes = " + std::to_string(bits); }
+inline std::string BitPlanes(int bits)
+{
+  return "DEBUG: BitPlanes = " + std::to_string(bits);
+}
 
 // The band geometry every page logs, then its family.
-struct Geometry {
+struct Geometry
+{
   int buffer_size, col_step, row_max, row_step, row_feed, row_count;
 };
-inline std::vector<std::string> PoolHead(const Geometry &g, int family) {
+inline std::vector<std::string> PoolHead(const Geometry &g, int family)
+{
   return {
       "DEBUG: DotBufferSize = " + std::to_string(g.buffer_size),
       "DEBUG: DotColStep = " + std::to_string(g.col_step),
@@ -78,42 +85,26 @@ inline std::vector<std::string> PoolHead(const Geometry &g, int family) {
 }
 
 // A band as the page start places it, or as a blank band is advanced.
-struct Band {
+struct Band
+{
   int slot, plane, x, y, count;
 };
-inline std::string PlacedBand(const Band &b) {
+inline std::string PlacedBand(const Band &b)
+{
   return "DEBUG: DotBands[" + std::to_string(b.slot) + "][" + std::to_string(b.plane) +
          "] = PTR, x = " + std::to_string(b.x) + ", y = " + std::to_string(b.y) +
          ", plane = " + std::to_string(b.plane) + ", count = " + std::to_string(b.count);
 }
-inline std::string BlankBand(const Band &b) {
-  return "DEBUG: Blank band PTR, x = " + std::to_string(b.x) + ", y = " + std::to_string(b.y) +
-         ", plane = " + std::to_string(b.plane) + ", count = " + std::to_string(b.count);
-}
-inline std::string RowOffset(int plane, int offset) {
+inline std::string RowOffset(int plane, int offset)
+{
   return "DEBUG: DotRowOffset[" + std::to_string(plane) + "] = " + std::to_string(offset);
 }
-inline const std::string kOffsetHead = "DEBUG: Offset head detected...";
-inline std::string GrayRowCount(int count) {
-  return "DEBUG: Updated DotRowCount=" + std::to_string(count) + " for grayscale output...";
-}
-
 // The pool's pointer dump (pointers masked), with `bands` records listed.
-inline std::vector<std::string> PointerList(const std::string &when, int bands) {
+inline std::vector<std::string> PointerList(const std::string &when, int bands)
+{
   std::vector<std::string> lines = {"Pointer list at " + when + " of page..."};
   lines.insert(lines.end(), bands, "PTR");
   lines.push_back("----END----");
-  return lines;
-}
-
-// A woven page whose bands all stayed clean ends with every band on the
-// free list; none was ever queued, so no prev is set, and the last band
-// of the list is the first one created, with no next.
-inline std::vector<std::string> FreeCleanPool(int bands) {
-  std::vector<std::string> lines;
-  for (int k = 0; k < bands; k++)
-    lines.push_back(std::string("DEBUG: freeing avail band PTR, prev = (nil),  next = ") +
-                    (k + 1 < bands ? "PTR" : "(nil)"));
   return lines;
 }
 

@@ -170,7 +170,7 @@ harness::Page MakeCasePage(const cups_page_header2_t &weave) {
 // Prints a page through the filter with a PPD and decodes what it sent.
 bool Print(const std::string &ppd, const harness::Page &page, const std::string &label,
            preview::Page *out) {
-  harness::Result got = harness::RunFilter(ppd, harness::WriteRaster({page}));
+  harness::Result got = harness::RunFilter({ppd, harness::WriteRaster({page})});
   EXPECT_EQ(got.status, 0) << label << (got.err.empty() ? "" : ": " + got.err.back());
   for (const std::string &line : got.err)
     if (line.find("OutputFeed = -") != std::string::npos) {

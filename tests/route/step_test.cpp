@@ -20,8 +20,11 @@ using harness::Result;
 // Runs the step on a raster file with the job's options.
 Result RunStep(const std::string &ppd, const std::string &options, const std::string &input)
 {
-  return harness::RunFilterArgs({"rastertoinkbands", "1", "tester", "step test", "1", options},
-                                ppd, input, nullptr, INKBANDS_STEP_BINARY);
+  return harness::RunFilter({ppd,
+                             "",
+                             input,
+                             {"rastertoinkbands", "1", "tester", "step test", "1", options},
+                             INKBANDS_STEP_BINARY});
 }
 
 // A photo-like line: every byte differs from its neighbours.
@@ -92,9 +95,9 @@ TEST(RasterToInkbands, RenderedPhotoPagePrintsAsTheSixInkPage)
   Result marked = RunStep(ppd, "ColorModel=Photo",
                           harness::WriteRaster({harness::MakePage(kcmy.header, Ramp)}));
   ASSERT_EQ(marked.status, 0);
-  Result printed = harness::RunFilter(ppd, harness::WriteFile(marked.out, ".ras"));
+  Result printed = harness::RunFilter({ppd, harness::WriteFile(marked.out, ".ras")});
   Result want =
-    harness::RunFilter(ppd, harness::WriteRaster({harness::MakePage(six.header, Ramp)}));
+      harness::RunFilter({ppd, harness::WriteRaster({harness::MakePage(six.header, Ramp)})});
   ASSERT_EQ(want.status, 0);
   EXPECT_EQ(printed.status, 0);
   EXPECT_EQ(harness::DiffStreams(want.out, printed.out), "");
@@ -142,7 +145,7 @@ TEST(RasterToInkbands, PassesFaultsOnToTheFilter)
     std::string input_path = harness::WriteFile(input, ".ras");
     Result step = RunStep(ppd, "ColorModel=Photo", input_path);
     EXPECT_EQ(step.status, 0);
-    Result printed = harness::RunFilter(ppd, harness::WriteFile(step.out, ".ras"));
+    Result printed = harness::RunFilter({ppd, harness::WriteFile(step.out, ".ras")});
     ASSERT_FALSE(printed.err.empty());
     if (c.message)
       EXPECT_EQ(printed.err.back(), c.message);
@@ -199,10 +202,13 @@ TEST(PdfToInkbands, NeutralsReachTheFilterInBlackAloneAndInksUnchanged)
   for (const InkCase &c : kInks)
   {
     SCOPED_TRACE(c.model);
-    Result result = harness::RunFilterArgs(
-      {"pdftoinkbands", "1", "tester", "ink test", "1",
-       std::string("ColorModel=") + c.model + " Resolution=360dpi PageSize=4x6"},
-      INKBANDS_FAMILY7_PPD, pdf, nullptr, (step_dir + "/pdftoinkbands").c_str());
+    Result result = harness::RunFilter(
+        {INKBANDS_FAMILY7_PPD,
+         "",
+         pdf,
+         {"pdftoinkbands", "1", "tester", "ink test", "1",
+          std::string("ColorModel=") + c.model + " Resolution=360dpi PageSize=4x6"},
+         step_dir + "/pdftoinkbands"});
     ASSERT_EQ(result.status, 0);
     std::vector<Page> pages = harness::ReadRaster(harness::WriteFile(result.out, ".ras"));
     ASSERT_EQ(pages.size(), 1u);
