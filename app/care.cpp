@@ -16,8 +16,7 @@
 
 const char *const kCareFormat = "application/vnd.inkbands-care";
 
-namespace
-{
+namespace {
 
 // A care job's document: this line, then the command word.
 const char kCareMagic[] = "INKBANDS-CARE ";
@@ -67,8 +66,7 @@ bool WriteCareFile(pappl_printer_t *printer, const char *word, char *path, size_
   std::string name = std::string("care-") + word + "-" + std::to_string(++serial);
   int fd = papplPrinterOpenFile(printer, path, size, nullptr, name.c_str(), "txt", "w");
   FILE *file = fd < 0 ? nullptr : fdopen(fd, "w");
-  if (!file)
-  {
+  if (!file) {
     if (fd >= 0) close(fd);
     return false;
   }
@@ -90,8 +88,7 @@ bool CarePage(pappl_client_t *client, void *data)
   pappl_printer_t *printer = static_cast<pappl_printer_t *>(data);
   if (!papplClientHTMLAuthorize(client)) return true;
   const char *status = nullptr;
-  if (papplClientGetMethod(client) == HTTP_STATE_POST)
-  {
+  if (papplClientGetMethod(client) == HTTP_STATE_POST) {
     cups_option_t *form = nullptr;
     int count = papplClientGetForm(client, &form);
     const char *action = cupsGetOption("action", count, form);
@@ -115,8 +112,7 @@ bool CarePage(pappl_client_t *client, void *data)
   const Model *model = static_cast<const Model *>(driver.extension);
   papplClientHTMLPrinterHeader(client, printer, "Printer Care", 0, nullptr, nullptr);
   if (status) papplClientHTMLPrintf(client, "<div class=\"banner\">%s</div>\n", status);
-  if (model && cupsCareSupported(model->family))
-  {
+  if (model && cupsCareSupported(model->family)) {
     char path[1024];
     papplPrinterGetPath(printer, "care", path, sizeof(path));
     papplClientHTMLPuts(client, "<div class=\"row\"><div class=\"col-12\">\n"
@@ -127,8 +123,7 @@ bool CarePage(pappl_client_t *client, void *data)
                                 "Print Nozzle Check</button>\n"
                                 "<button type=\"submit\" name=\"action\" value=\"clean\">"
                                 "Clean Print Heads</button></form>\n</div></div>\n");
-  }
-  else
+  } else
     papplClientHTMLPuts(client, "<p>This printer takes no maintenance commands.</p>\n");
   papplClientHTMLPrinterFooter(client);
   return true;
@@ -176,22 +171,19 @@ bool PrintCareFile(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *devic
   const Model *model = JobModel(job);
   char text[128] = "";
   FILE *file = fopen(papplJobGetFilename(job), "r");
-  if (file)
-  {
+  if (file) {
     if (!fgets(text, sizeof(text), file)) text[0] = '\0';
     fclose(file);
   }
   text[strcspn(text, "\r\n")] = '\0';
   size_t magic = sizeof(kCareMagic) - 1;
   int command = strncmp(text, kCareMagic, magic) ? -1 : cupsCareCommand(text + magic);
-  if (!model || command < 0)
-  {
+  if (!model || command < 0) {
     papplJobSetMessage(job, "Not a printer care document.");
     return false;
   }
   std::string bytes = CareBytes(*model, (care_command_t)command);
-  if (bytes.empty())
-  {
+  if (bytes.empty()) {
     papplJobSetMessage(job, "This printer takes no maintenance commands.");
     return false;
   }
@@ -202,8 +194,7 @@ bool PrintCareFile(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *devic
 static void SetInks(pappl_printer_t *printer, const care_ink_t *inks, int count, const int *levels)
 {
   pappl_supply_t supplies[CARE_INKS_MAX];
-  for (int i = 0; i < count && i < CARE_INKS_MAX; i++)
-  {
+  for (int i = 0; i < count && i < CARE_INKS_MAX; i++) {
     supplies[i].color = PAPPL_SUPPLY_COLOR_NO_COLOR;
     for (const auto &c : kColours)
       if (!strcmp(inks[i].name, c.name)) supplies[i].color = c.color;
@@ -223,14 +214,12 @@ static void QueryInkLevels(pappl_printer_t *printer, const Model *model)
   std::string query = CareBytes(*model, CARE_REPORT_LEVELS);
   int levels[CARE_INKS_MAX];
   int count = -1;
-  if (pappl_device_t *device = papplPrinterOpenDevice(printer))
-  {
+  if (pappl_device_t *device = papplPrinterOpenDevice(printer)) {
     std::string answer;
     char buffer[256];
     ssize_t n = papplDeviceWrite(device, query.data(), query.size());
     papplDeviceFlush(device);
-    for (int i = 0; n > 0 && i < kAnswerReads && count < 0; i++)
-    {
+    for (int i = 0; n > 0 && i < kAnswerReads && count < 0; i++) {
       if ((n = papplDeviceRead(device, buffer, sizeof(buffer))) > 0)
         answer.append(buffer, (size_t)n);
       count = cupsCareParseLevels(answer.data(), answer.size(), levels);
@@ -255,8 +244,7 @@ bool UpdateStatus(pappl_printer_t *printer)
   const Model *model = static_cast<const Model *>(driver.extension);
   if (!model) return true;
   pappl_supply_t shown[PAPPL_MAX_SUPPLY];
-  if (papplPrinterGetSupplies(printer, PAPPL_MAX_SUPPLY, shown) == 0)
-  {
+  if (papplPrinterGetSupplies(printer, PAPPL_MAX_SUPPLY, shown) == 0) {
     int count = cupsCareFamilyInks(model->family);
     if (const care_ink_t *inks = cupsCareInks(count)) SetInks(printer, inks, count, nullptr);
   }

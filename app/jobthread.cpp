@@ -24,8 +24,7 @@
 #include <set>
 #include <utility>
 
-namespace
-{
+namespace {
 
 using JobThread = void *(*)(pappl_job_t *);
 
@@ -69,8 +68,7 @@ extern "C" void *_papplJobProcess(pappl_job_t *job)
   unsigned long ticket;
   {
     std::unique_lock<std::mutex> lock(TurnLock);
-    if (!Claimed.insert({printer, id}).second)
-    {
+    if (!Claimed.insert({printer, id}).second) {
       papplLogJob(job, PAPPL_LOGLEVEL_DEBUG, "The job has a thread already; this one ends.");
       return nullptr;
     }

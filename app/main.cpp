@@ -16,8 +16,7 @@
 #include <cstring>
 #include <string>
 
-namespace
-{
+namespace {
 
 std::vector<Model> Models;
 std::vector<pappl_pr_driver_t> Drivers;
@@ -62,8 +61,7 @@ pappl_system_t *MakeSystem(int num_options, cups_option_t *options, void *)
 {
   // PAPPL asks other sub-commands, such as "drivers", for a system too: they
   // get the drivers without listening, state or log.
-  if (!Serving)
-  {
+  if (!Serving) {
     pappl_system_t *system =
         papplSystemCreate(PAPPL_SOPTIONS_MULTI_QUEUE, "inkbands", 0, nullptr, papplGetTempDir(),
                           "/dev/null", PAPPL_LOGLEVEL_FATAL, nullptr, false);
@@ -86,8 +84,7 @@ pappl_system_t *MakeSystem(int num_options, cups_option_t *options, void *)
   if ((value = cupsGetOption("listen-hostname", num_options, options))) listen = value;
   const char *logfile = cupsGetOption("log-file", num_options, options);
   pappl_loglevel_t level = PAPPL_LOGLEVEL_INFO;
-  if ((value = cupsGetOption("log-level", num_options, options)))
-  {
+  if ((value = cupsGetOption("log-level", num_options, options))) {
     static const char *const kLevels[] = {"debug", "info", "warn", "error", "fatal"};
     for (int i = 0; i < 5; i++)
       if (!strcmp(value, kLevels[i])) level = (pappl_loglevel_t)i;
@@ -98,8 +95,7 @@ pappl_system_t *MakeSystem(int num_options, cups_option_t *options, void *)
       "inkbands", port, "_print,_universal", spool.c_str(), logfile ? logfile : "-", level, nullptr,
       false);
   if (!system) return nullptr;
-  if (!papplSystemAddListeners(system, listen == "*" ? nullptr : listen.c_str()))
-  {
+  if (!papplSystemAddListeners(system, listen == "*" ? nullptr : listen.c_str())) {
     papplSystemDelete(system);
     return nullptr;
   }

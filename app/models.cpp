@@ -13,8 +13,7 @@ const char *const kWeaveOption = "inkbands-weave";
 const char *const kDotsOption = "inkbands-dot-size";
 const char *const kCutOption = "inkbands-cut-media";
 
-namespace
-{
+namespace {
 
 // The IPP names of the PPDs' media types: PWG keywords where one means the
 // same paper, our own for the proofing papers PWG has no name for.
@@ -66,8 +65,7 @@ void ReadResolutions(ppd_file_t *ppd, Model *model)
   ppd_option_t *option = ppdFindOption(ppd, "Resolution");
   if (!option) return;
   std::vector<ModelResolution> all;
-  for (int i = 0; i < option->num_choices; i++)
-  {
+  for (int i = 0; i < option->num_choices; i++) {
     int x = 0, y = 0;
     const char *name = option->choices[i].choice;
     int n = sscanf(name, "%dx%ddpi", &x, &y);
@@ -78,18 +76,17 @@ void ReadResolutions(ppd_file_t *ppd, Model *model)
   for (const auto &q : kQualityResolutions)
     for (const auto &r : all)
       if (r.x == q[0] && r.y == q[1]) quality.push_back(r);
-  std::sort(all.begin(), all.end(),
-            [](const ModelResolution &a, const ModelResolution &b)
-            { return a.x * a.y > b.x * b.y; });
-  for (const auto &r : all)
-  {
+  std::sort(all.begin(), all.end(), [](const ModelResolution &a, const ModelResolution &b) {
+    return a.x * a.y > b.x * b.y;
+  });
+  for (const auto &r : all) {
     bool have = false;
     for (const auto &k : quality) have = have || (k.x == r.x && k.y == r.y);
     if (!have && quality.size() + others.size() < PAPPL_MAX_RESOLUTION) others.push_back(r);
   }
-  std::sort(others.begin(), others.end(),
-            [](const ModelResolution &a, const ModelResolution &b)
-            { return a.x * a.y < b.x * b.y; });
+  std::sort(others.begin(), others.end(), [](const ModelResolution &a, const ModelResolution &b) {
+    return a.x * a.y < b.x * b.y;
+  });
   // Draft first, high last, the rest in between.
   std::vector<ModelResolution> kept;
   if (!quality.empty()) kept.push_back(quality.front());
@@ -105,8 +102,7 @@ void ReadResolutions(ppd_file_t *ppd, Model *model)
 // Reads the paper sizes as PWG names, with the custom range last.
 void ReadMedia(ppd_file_t *ppd, Model *model)
 {
-  for (int i = 0; i < ppd->num_sizes; i++)
-  {
+  for (int i = 0; i < ppd->num_sizes; i++) {
     const ppd_size_t &size = ppd->sizes[i];
     if (!strcmp(size.name, "Custom")) continue;
     pwg_media_t *pwg = pwgMediaForPPD(size.name);
@@ -119,8 +115,7 @@ void ReadMedia(ppd_file_t *ppd, Model *model)
   ppd_option_t *option = ppdFindOption(ppd, "PageSize");
   if (option)
     if (pwg_media_t *pwg = pwgMediaForPPD(option->defchoice)) model->media_default = pwg->pwg;
-  if (ppd->variable_sizes && model->media.size() + 2 <= PAPPL_MAX_MEDIA)
-  {
+  if (ppd->variable_sizes && model->media.size() + 2 <= PAPPL_MAX_MEDIA) {
     char name[128];
     pwgFormatSizeName(name, sizeof(name), "custom", "min", Hundredths(ppd->custom_min[0]),
                       Hundredths(ppd->custom_min[1]), nullptr);
@@ -141,8 +136,7 @@ void ReadChoices(ppd_file_t *ppd, const char *keyword, const ModelChoice *table,
 {
   ppd_option_t *option = ppdFindOption(ppd, keyword);
   if (!option) return;
-  for (int i = 0; i < option->num_choices && choices->size() < max; i++)
-  {
+  for (int i = 0; i < option->num_choices && choices->size() < max; i++) {
     const char *name = option->choices[i].choice;
     choices->push_back({name, IppName(table, count, name)});
     if (!strcmp(name, option->defchoice) || default_ipp->empty())
@@ -188,10 +182,8 @@ bool ReadModel(const std::string &path, Model *model)
 std::vector<Model> ReadModels(const std::string &dir)
 {
   std::vector<std::string> files;
-  if (DIR *d = opendir(dir.c_str()))
-  {
-    while (dirent *entry = readdir(d))
-    {
+  if (DIR *d = opendir(dir.c_str())) {
+    while (dirent *entry = readdir(d)) {
       size_t len = strlen(entry->d_name);
       if (len > 4 && !strcmp(entry->d_name + len - 4, ".ppd"))
         files.push_back(dir + "/" + entry->d_name);
@@ -200,8 +192,7 @@ std::vector<Model> ReadModels(const std::string &dir)
   }
   std::sort(files.begin(), files.end());
   std::vector<Model> models;
-  for (const std::string &file : files)
-  {
+  for (const std::string &file : files) {
     Model model;
     if (ReadModel(file, &model)) models.push_back(model);
   }
@@ -227,8 +218,7 @@ const char *MatchDeviceID(const std::vector<Model> &models, const char *device_i
   const char *mdl = cupsGetOption("MDL", count, pairs);
   if (!mdl) mdl = cupsGetOption("MODEL", count, pairs);
   const char *driver = nullptr;
-  for (const Model &model : models)
-  {
+  for (const Model &model : models) {
     if (driver || model.device_id.empty() || !mdl) continue;
     cups_option_t *ours = nullptr;
     int n = papplDeviceParseID(model.device_id.c_str(), &ours);
@@ -304,8 +294,7 @@ void FillDriverData(const Model &model, pappl_pr_driver_data_t *data, ipp_t **at
   data->sides_default = PAPPL_SIDES_ONE_SIDED;
 
   data->num_resolution = (int)model.resolutions.size();
-  for (int i = 0; i < data->num_resolution; i++)
-  {
+  for (int i = 0; i < data->num_resolution; i++) {
     data->x_resolution[i] = model.resolutions[(size_t)i].x;
     data->y_resolution[i] = model.resolutions[(size_t)i].y;
   }
@@ -317,8 +306,7 @@ void FillDriverData(const Model &model, pappl_pr_driver_data_t *data, ipp_t **at
   data->num_media = (int)model.media.size();
   for (int i = 0; i < data->num_media; i++) data->media[i] = model.media[(size_t)i].c_str();
   data->num_source = (int)model.sources.size();
-  for (int i = 0; i < data->num_source; i++)
-  {
+  for (int i = 0; i < data->num_source; i++) {
     data->source[i] = model.sources[(size_t)i].ipp.c_str();
     FillMedia(model, model.media_default, model.sources[(size_t)i].ipp, &data->media_ready[i]);
   }

@@ -17,8 +17,7 @@
 
 extern char **environ;
 
-namespace
-{
+namespace {
 
 std::string FilterPath = INKBANDS_FILTER;
 
@@ -50,8 +49,7 @@ pid_t Spawn(const std::vector<std::string> &args, const std::vector<std::string>
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   int fds[3] = {in, out, err};
-  for (int i = 0; i < 3; i++)
-  {
+  for (int i = 0; i < 3; i++) {
     if (fds[i] >= 0)
       posix_spawn_file_actions_adddup2(&actions, fds[i], i);
     else
@@ -74,9 +72,7 @@ pid_t Spawn(const std::vector<std::string> &args, const std::vector<std::string>
 bool Reap(pid_t pid)
 {
   int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR)
-  {
-  }
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
@@ -95,8 +91,7 @@ void LogMessages(int fd, pappl_job_t *job)
 {
   FILE *in = fdopen(fd, "r");
   char text[2048];
-  while (in && fgets(text, sizeof(text), in))
-  {
+  while (in && fgets(text, sizeof(text), in)) {
     text[strcspn(text, "\n")] = '\0';
     bool error = !strncmp(text, "ERROR:", 6);
     papplLogJob(job, error ? PAPPL_LOGLEVEL_ERROR : PAPPL_LOGLEVEL_DEBUG, "inkbands: %s", text);
@@ -131,14 +126,12 @@ bool StartJob(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *device)
   papplJobSetData(job, run);
   run->model = JobModel(job);
   int in[2], out[2], err[2];
-  if (!run->model || pipe2(in, O_CLOEXEC) < 0)
-  {
+  if (!run->model || pipe2(in, O_CLOEXEC) < 0) {
     papplJobSetData(job, nullptr);
     delete run;
     return false;
   }
-  if (pipe2(out, O_CLOEXEC) < 0 || pipe2(err, O_CLOEXEC) < 0)
-  {
+  if (pipe2(out, O_CLOEXEC) < 0 || pipe2(err, O_CLOEXEC) < 0) {
     close(in[0]);
     close(in[1]);
     papplJobSetData(job, nullptr);
@@ -169,8 +162,7 @@ bool StartPage(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *, 
   FilterRun *run = JobRun(job);
   if (!run || !run->raster) return false;
   run->settings = ChooseSettings(*run->model, options);
-  if (!MakePageHeader(*run->model, run->settings, options->header, &run->header))
-  {
+  if (!MakePageHeader(*run->model, run->settings, options->header, &run->header)) {
     papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Page %u: %ux%u dpi is not a resolution of %s.", page,
                 options->header.HWResolution[0], options->header.HWResolution[1],
                 run->model->description.c_str());
@@ -228,8 +220,7 @@ bool PrintPdf(pappl_job_t *job, pappl_device_t *device, void *)
   bool grey =
       options->print_color_mode & (PAPPL_COLOR_MODE_MONOCHROME | PAPPL_COLOR_MODE_AUTO_MONOCHROME);
   int pipefd[2];
-  if (pipe2(pipefd, O_CLOEXEC) < 0)
-  {
+  if (pipe2(pipefd, O_CLOEXEC) < 0) {
     papplJobDeletePrintOptions(options);
     return false;
   }
@@ -267,8 +258,7 @@ bool PrintPdf(pappl_job_t *job, pappl_device_t *device, void *)
   cups_page_header2_t page;
   std::vector<unsigned char> line;
   unsigned count = 0;
-  while (ok && in && cupsRasterReadHeader2(in, &page) && !papplJobIsCanceled(job))
-  {
+  while (ok && in && cupsRasterReadHeader2(in, &page) && !papplJobIsCanceled(job)) {
     count++;
     options->header = page;
     ok = StartPage(job, options, device, count);

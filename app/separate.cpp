@@ -111,19 +111,15 @@ void SeparateLine(const cups_page_header2_t &in, const unsigned char *line,
   unsigned step = in.cupsBitsPerPixel / 8;
   bool additive = in.cupsColorSpace != CUPS_CSPACE_K;  // white is 255
   memset(planes, 0, (size_t)width * LinePlanes(out));
-  for (unsigned x = 0; x < count; x++, line += step)
-  {
+  for (unsigned x = 0; x < count; x++, line += step) {
     unsigned r, g, b;
-    if (step >= 3)
-    {
+    if (step >= 3) {
       r = line[0];
       g = line[1];
       b = line[2];
-    }
-    else
+    } else
       r = g = b = additive ? line[0] : 255u - line[0];
-    if (LinePlanes(out) == 1)
-    {
+    if (LinePlanes(out) == 1) {
       // CUPS's luminance weights: 31 % red, 61 % green, 8 % blue.
       planes[x] = (unsigned char)(255u - (r * 31 + g * 61 + b * 8) / 100);
       continue;

@@ -18,8 +18,7 @@ std::vector<unsigned char> PhotoRow(int plane, int width = kWidth)
 {
   std::vector<unsigned char> row(width);
   uint32_t h = 2463534242u + plane;
-  for (int x = 0; x < width; x++)
-  {
+  for (int x = 0; x < width; x++) {
     h ^= h << 13;
     h ^= h >> 17;
     h ^= h << 5;
@@ -34,8 +33,7 @@ std::vector<unsigned char> DotLevels(int width, int levels)
 {
   std::vector<unsigned char> row(width);
   uint32_t h = 88172645u;
-  for (int x = 0; x < width; x++)
-  {
+  for (int x = 0; x < width; x++) {
     h ^= h << 13;
     h ^= h >> 17;
     h ^= h << 5;
@@ -60,31 +58,22 @@ void DitherLine(benchmark::State &state, int planes, bool black_generation)
   lut_entry_t *lut = PageLut();
   dither_state_t *dither = cupsDitherNew(kWidth, planes);
   std::vector<std::vector<unsigned char>> input, work;
-  for (int p = 0; p < planes; p++)
-  {
+  for (int p = 0; p < planes; p++) {
     input.push_back(PhotoRow(p));
     work.push_back(input.back());
   }
-  for (auto _ : state)
-  {
-    for (int p = 0; p < planes; p++)
-      memcpy(work[p].data(), input[p].data(), kWidth);
-    switch (planes)
-    {
-      case 1:
-        cupsDither1(dither, lut, work[0].data());
-        break;
-      case 3:
-        cupsDither3(dither, lut, work[0].data(), work[1].data(), work[2].data());
-        break;
-      case 4:
-        cupsDither4(dither, lut, lut, work[1].data(), work[2].data(), work[3].data(),
-                    work[0].data());
-        break;
-      case 6:
-        cupsDither6(dither, lut, lut, work[1].data(), work[2].data(), work[3].data(),
-                    work[0].data(), work[4].data(), work[5].data());
-        break;
+  for (auto _ : state) {
+    for (int p = 0; p < planes; p++) memcpy(work[p].data(), input[p].data(), kWidth);
+    switch (planes) {
+    case 1: cupsDither1(dither, lut, work[0].data()); break;
+    case 3: cupsDither3(dither, lut, work[0].data(), work[1].data(), work[2].data()); break;
+    case 4:
+      cupsDither4(dither, lut, lut, work[1].data(), work[2].data(), work[3].data(), work[0].data());
+      break;
+    case 6:
+      cupsDither6(dither, lut, lut, work[1].data(), work[2].data(), work[3].data(), work[0].data(),
+                  work[4].data(), work[5].data());
+      break;
     }
     benchmark::DoNotOptimize(work[0].data());
   }
@@ -107,17 +96,14 @@ void BM_DitherPlanes(benchmark::State &state)
   dither_line_t *line = cupsDitherLineNew(kWidth, 6);
   std::vector<std::vector<unsigned char>> input, work;
   unsigned char *rows[6];
-  for (int p = 0; p < 6; p++)
-  {
+  for (int p = 0; p < 6; p++) {
     input.push_back(PhotoRow(p));
     work.push_back(input.back());
     rows[p] = work[p].data();
   }
-  for (auto _ : state)
-  {
+  for (auto _ : state) {
     state.PauseTiming();
-    for (int p = 0; p < 6; p++)
-      memcpy(work[p].data(), input[p].data(), kWidth);
+    for (int p = 0; p < 6; p++) memcpy(work[p].data(), input[p].data(), kWidth);
     cupsDitherPrepare(dither, line, lut, lut, rows, 6);
     state.ResumeTiming();
     for (int first = 0; first < 6; first += group)
@@ -132,12 +118,30 @@ void BM_DitherPlanes(benchmark::State &state)
   cupsDitherSetBlackGeneration(0, 255);
 }
 
-void BM_Dither1(benchmark::State &state) { DitherLine(state, 1, false); }
-void BM_Dither3(benchmark::State &state) { DitherLine(state, 3, false); }
-void BM_Dither4_NoBlackGeneration(benchmark::State &state) { DitherLine(state, 4, false); }
-void BM_Dither4_BlackGeneration(benchmark::State &state) { DitherLine(state, 4, true); }
-void BM_Dither6_NoSplit(benchmark::State &state) { DitherLine(state, 6, false); }
-void BM_Dither6_BlackGenerationAndSplit(benchmark::State &state) { DitherLine(state, 6, true); }
+void BM_Dither1(benchmark::State &state)
+{
+  DitherLine(state, 1, false);
+}
+void BM_Dither3(benchmark::State &state)
+{
+  DitherLine(state, 3, false);
+}
+void BM_Dither4_NoBlackGeneration(benchmark::State &state)
+{
+  DitherLine(state, 4, false);
+}
+void BM_Dither4_BlackGeneration(benchmark::State &state)
+{
+  DitherLine(state, 4, true);
+}
+void BM_Dither6_NoSplit(benchmark::State &state)
+{
+  DitherLine(state, 6, false);
+}
+void BM_Dither6_BlackGenerationAndSplit(benchmark::State &state)
+{
+  DitherLine(state, 6, true);
+}
 BENCHMARK(BM_Dither1);
 BENCHMARK(BM_Dither3);
 BENCHMARK(BM_Dither4_NoBlackGeneration);
@@ -153,8 +157,7 @@ void BM_PackHorizontal(benchmark::State &state)
   std::vector<unsigned char> levels = DotLevels(kWidth, 2);
   std::vector<unsigned char> row(kWidth / 8 + 1);
   int width = kWidth / step;
-  for (auto _ : state)
-  {
+  for (auto _ : state) {
     cupsPackHorizontal(levels.data(), row.data(), width, 0, step);
     benchmark::DoNotOptimize(row.data());
   }
@@ -168,8 +171,7 @@ void BM_PackHorizontal2(benchmark::State &state)
   std::vector<unsigned char> levels = DotLevels(kWidth, 3);
   std::vector<unsigned char> row(kWidth / 4 + 1);
   int width = kWidth / step;
-  for (auto _ : state)
-  {
+  for (auto _ : state) {
     cupsPackHorizontal2(levels.data(), row.data(), width, step);
     benchmark::DoNotOptimize(row.data());
   }
@@ -181,8 +183,7 @@ void BM_PackHorizontalBit(benchmark::State &state)
 {
   std::vector<unsigned char> levels = DotLevels(kWidth, 4);
   std::vector<unsigned char> row(kWidth / 8 + 1);
-  for (auto _ : state)
-  {
+  for (auto _ : state) {
     cupsPackHorizontalBit(levels.data(), row.data(), kWidth, 0, 2);
     benchmark::DoNotOptimize(row.data());
   }
@@ -194,8 +195,7 @@ void BM_PackVertical(benchmark::State &state)
 {
   std::vector<unsigned char> levels = DotLevels(kWidth, 2);
   std::vector<unsigned char> out(kWidth * 8);
-  for (auto _ : state)
-  {
+  for (auto _ : state) {
     cupsPackVertical(levels.data(), out.data(), kWidth, 0x10, 8);
     benchmark::DoNotOptimize(out.data());
   }
@@ -208,8 +208,7 @@ BENCHMARK(BM_PackVertical);
 void BM_CheckBytes(benchmark::State &state)
 {
   std::vector<unsigned char> bytes((size_t)state.range(0), 0);
-  for (auto _ : state)
-  {
+  for (auto _ : state) {
     benchmark::DoNotOptimize(cupsCheckBytes(bytes.data(), (int)bytes.size()));
   }
   state.SetBytesProcessed(state.iterations() * state.range(0));
@@ -219,8 +218,7 @@ BENCHMARK(BM_CheckBytes)->Arg(1488)->Arg(71400);
 void BM_CheckValue(benchmark::State &state)
 {
   std::vector<unsigned char> bytes((size_t)state.range(0), 1);
-  for (auto _ : state)
-  {
+  for (auto _ : state) {
     benchmark::DoNotOptimize(cupsCheckValue(bytes.data(), (int)bytes.size(), 0));
   }
   state.SetBytesProcessed(state.iterations() * state.range(0));
@@ -231,8 +229,7 @@ BENCHMARK(BM_CheckValue)->Arg(1488);
 void BM_LutNew(benchmark::State &state)
 {
   static const int values[] = {0, 270, 408, 600};
-  for (auto _ : state)
-  {
+  for (auto _ : state) {
     lut_entry_t *lut = cupsLutNew(values, 4, 255);
     benchmark::DoNotOptimize(lut);
     cupsLutDelete(lut);

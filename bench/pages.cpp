@@ -40,29 +40,27 @@ std::vector<int> Profile(unsigned n, uint32_t seed, int amplitude)
   std::vector<int> v(n);
   double f1 = 1.0 + Hash(1, 0, 0, seed) % 5, f2 = 3.0 + Hash(2, 0, 0, seed) % 7;
   double p1 = Hash(3, 0, 0, seed) % 628 / 100.0, p2 = Hash(4, 0, 0, seed) % 628 / 100.0;
-  for (unsigned i = 0; i < n; i++)
-  {
+  for (unsigned i = 0; i < n; i++) {
     double t = n > 1 ? (double)i / (n - 1) : 0.0;
-    v[i] = (int)(amplitude * (0.7 * std::sin(2 * M_PI * f1 * t + p1) +
-                              0.3 * std::sin(2 * M_PI * f2 * t + p2)));
+    v[i] = (int)(amplitude *
+                 (0.7 * std::sin(2 * M_PI * f1 * t + p1) + 0.3 * std::sin(2 * M_PI * f2 * t + p2)));
   }
   return v;
 }
 
 // Fills one page's lines; keeps the per-page tables.
-class PageWriter {
- public:
+class PageWriter
+{
+public:
   PageWriter(const PagePlan &plan) : plan_(plan), h_(plan.header)
   {
     planes_ = LinePlanes(h_);
     contone_ = h_.cupsBitsPerColor > 1;
     // A contone line may carry fewer planes than the colour space has
     // (six-ink pages with four planes a line).
-    if (contone_ && h_.cupsWidth)
-      planes_ = h_.cupsBytesPerLine / h_.cupsWidth;
+    if (contone_ && h_.cupsWidth) planes_ = h_.cupsBytesPerLine / h_.cupsWidth;
     plane_bytes_ = planes_ ? h_.cupsBytesPerLine / planes_ : 0;
-    for (unsigned p = 0; p < planes_; p++)
-    {
+    for (unsigned p = 0; p < planes_; p++) {
       // Black sits low (light greys), the colours in the middle.
       int centre = (p == 0 && planes_ != 3) ? 60 : 110 + 20 * (int)(p % 3);
       centre_.push_back(centre);
@@ -74,41 +72,38 @@ class PageWriter {
   // Bytes of line y.
   void Line(unsigned y, unsigned char *out)
   {
-    for (unsigned p = 0; p < planes_; p++)
-    {
+    for (unsigned p = 0; p < planes_; p++) {
       unsigned char *row = out + (size_t)p * plane_bytes_;
-      switch (plan_.content)
-      {
-        case Content::kPhoto:
-          if (contone_)
-            PhotoRow(y, p, row, 1);
-          else
-            DotRow(y, p, row);
-          break;
-        case Content::kMixed:
-          if (contone_)
-            MixedRow(y, p, row);
-          else
-            MixedDotRow(y, p, row);
-          break;
-        case Content::kDots:
-          if (contone_)
-            PhotoRow(y, p, row, 1);
-          else
-            DotRow(y, p, row);
-          break;
+      switch (plan_.content) {
+      case Content::kPhoto:
+        if (contone_)
+          PhotoRow(y, p, row, 1);
+        else
+          DotRow(y, p, row);
+        break;
+      case Content::kMixed:
+        if (contone_)
+          MixedRow(y, p, row);
+        else
+          MixedDotRow(y, p, row);
+        break;
+      case Content::kDots:
+        if (contone_)
+          PhotoRow(y, p, row, 1);
+        else
+          DotRow(y, p, row);
+        break;
       }
     }
   }
 
- private:
+private:
   // Photo: smooth gradients with noise, never below floor.
   void PhotoRow(unsigned y, unsigned p, unsigned char *row, int floor)
   {
     const int *gx = gx_[p].data();
     int base = centre_[p] + gy_[p][y];
-    for (unsigned x = 0; x < h_.cupsWidth; x++)
-    {
+    for (unsigned x = 0; x < h_.cupsWidth; x++) {
       int v = base + gx[x] + (int)(Hash(x, y, p, plan_.seed) & 31) - 16;
       row[x] = (unsigned char)std::min(255, std::max(floor, v));
     }
@@ -121,8 +116,7 @@ class PageWriter {
     int base = centre_[p] + gy_[p][y];
     unsigned dots = plane_bytes_ * 8;
     memset(row, 0, plane_bytes_);
-    for (unsigned x = 0; x < dots; x++)
-    {
+    for (unsigned x = 0; x < dots; x++) {
       int v = base + gx[x < h_.cupsWidth ? x : h_.cupsWidth - 1];
       if ((int)(Hash(x, y, p, plan_.seed) & 255) < v)
         row[x >> 3] |= (unsigned char)(0x80 >> (x & 7));
@@ -134,13 +128,11 @@ class PageWriter {
   {
     // Blocks of 1 to 48 lines.
     unsigned start = 0, kind = 0, n = 0;
-    while (true)
-    {
+    while (true) {
       uint32_t h = Hash(n, 0, 99, plan_.seed);
       unsigned length = 1 + h % 48;
       kind = (h >> 8) % kinds;
-      if (y < start + length)
-        break;
+      if (y < start + length) break;
       start += length;
       n++;
     }
@@ -151,51 +143,46 @@ class PageWriter {
   void MixedRow(unsigned y, unsigned p, unsigned char *row)
   {
     unsigned w = h_.cupsWidth;
-    switch (Block(y, 9))
+    switch (Block(y, 9)) {
+    case 0:  // blank line
+      memset(row, 0, w);
+      break;
+    case 1:  // photo
+      PhotoRow(y, p, row, 1);
+      break;
+    case 2:  // flat ink, some planes empty
     {
-      case 0:  // blank line
-        memset(row, 0, w);
-        break;
-      case 1:  // photo
-        PhotoRow(y, p, row, 1);
-        break;
-      case 2:  // flat ink, some planes empty
-      {
-        uint32_t h = Hash(p, 0, 7, plan_.seed + y / 16);
-        memset(row, (h & 3) == 0 ? 0 : (int)(h >> 8 & 255), w);
-        break;
+      uint32_t h = Hash(p, 0, 7, plan_.seed + y / 16);
+      memset(row, (h & 3) == 0 ? 0 : (int)(h >> 8 & 255), w);
+      break;
+    }
+    case 3:  // light ink, where the weights spread narrowly
+      for (unsigned x = 0; x < w; x++) row[x] = (unsigned char)(Hash(x, y, p, plan_.seed) % 24);
+      break;
+    case 4:  // dark ink
+      for (unsigned x = 0; x < w; x++)
+        row[x] = (unsigned char)(200 + Hash(x, y, p, plan_.seed) % 56);
+      break;
+    case 5:  // sparse ink on white
+      for (unsigned x = 0; x < w; x++) {
+        uint32_t h = Hash(x, y, p, plan_.seed);
+        row[x] = (h & 31) == 0 ? (unsigned char)(h >> 8) : 0;
       }
-      case 3:  // light ink, where the weights spread narrowly
-        for (unsigned x = 0; x < w; x++)
-          row[x] = (unsigned char)(Hash(x, y, p, plan_.seed) % 24);
-        break;
-      case 4:  // dark ink
-        for (unsigned x = 0; x < w; x++)
-          row[x] = (unsigned char)(200 + Hash(x, y, p, plan_.seed) % 56);
-        break;
-      case 5:  // sparse ink on white
-        for (unsigned x = 0; x < w; x++)
-        {
-          uint32_t h = Hash(x, y, p, plan_.seed);
-          row[x] = (h & 31) == 0 ? (unsigned char)(h >> 8) : 0;
-        }
-        break;
-      case 6:  // random bytes
-        for (unsigned x = 0; x < w; x++)
-          row[x] = (unsigned char)Hash(x, y, p, plan_.seed);
-        break;
-      case 7:  // photo with white columns
-        PhotoRow(y, p, row, 1);
-        for (unsigned x = 0; x < w; x++)
-          if ((x / 37) % 3 == 1)
-            row[x] = 0;
-        break;
-      case 8:  // ink in one plane only
-        if (p == y % planes_)
-          PhotoRow(y, p, row, 0);
-        else
-          memset(row, 0, w);
-        break;
+      break;
+    case 6:  // random bytes
+      for (unsigned x = 0; x < w; x++) row[x] = (unsigned char)Hash(x, y, p, plan_.seed);
+      break;
+    case 7:  // photo with white columns
+      PhotoRow(y, p, row, 1);
+      for (unsigned x = 0; x < w; x++)
+        if ((x / 37) % 3 == 1) row[x] = 0;
+      break;
+    case 8:  // ink in one plane only
+      if (p == y % planes_)
+        PhotoRow(y, p, row, 0);
+      else
+        memset(row, 0, w);
+      break;
     }
   }
 
@@ -203,46 +190,41 @@ class PageWriter {
   void MixedDotRow(unsigned y, unsigned p, unsigned char *row)
   {
     unsigned n = plane_bytes_;
-    switch (Block(y, 7))
+    switch (Block(y, 7)) {
+    case 0:  // blank
+      memset(row, 0, n);
+      break;
+    case 1:  // dithered photo
+      DotRow(y, p, row);
+      break;
+    case 2:  // solid
+      memset(row, 0xFF, n);
+      break;
+    case 3:  // runs of many lengths, some beyond one PackBits run
     {
-      case 0:  // blank
-        memset(row, 0, n);
-        break;
-      case 1:  // dithered photo
-        DotRow(y, p, row);
-        break;
-      case 2:  // solid
-        memset(row, 0xFF, n);
-        break;
-      case 3:  // runs of many lengths, some beyond one PackBits run
-      {
-        unsigned x = 0, k = 0;
-        while (x < n)
-        {
-          uint32_t h = Hash(k++, y, p, plan_.seed);
-          unsigned length = 1 + h % ((h >> 20) & 1 ? 300 : 6);
-          unsigned char value = (unsigned char)(h >> 8);
-          for (unsigned i = 0; i < length && x < n; i++)
-            row[x++] = value;
-        }
-        break;
+      unsigned x = 0, k = 0;
+      while (x < n) {
+        uint32_t h = Hash(k++, y, p, plan_.seed);
+        unsigned length = 1 + h % ((h >> 20) & 1 ? 300 : 6);
+        unsigned char value = (unsigned char)(h >> 8);
+        for (unsigned i = 0; i < length && x < n; i++) row[x++] = value;
       }
-      case 4:  // literals: no two neighbours equal
-        for (unsigned x = 0; x < n; x++)
-          row[x] = (unsigned char)(x * 7 + y + p);
-        break;
-      case 5:  // a few dots on white
+      break;
+    }
+    case 4:  // literals: no two neighbours equal
+      for (unsigned x = 0; x < n; x++) row[x] = (unsigned char)(x * 7 + y + p);
+      break;
+    case 5:  // a few dots on white
+      memset(row, 0, n);
+      for (unsigned x = 0; x < n; x++)
+        if ((Hash(x, y, p, plan_.seed) & 63) == 0) row[x] = (unsigned char)(1 + x % 255);
+      break;
+    case 6:  // ink in one plane only
+      if (p == y % planes_)
+        DotRow(y, p, row);
+      else
         memset(row, 0, n);
-        for (unsigned x = 0; x < n; x++)
-          if ((Hash(x, y, p, plan_.seed) & 63) == 0)
-            row[x] = (unsigned char)(1 + x % 255);
-        break;
-      case 6:  // ink in one plane only
-        if (p == y % planes_)
-          DotRow(y, p, row);
-        else
-          memset(row, 0, n);
-        break;
+      break;
     }
   }
 
@@ -258,19 +240,15 @@ class PageWriter {
 
 unsigned DotBits(int family, unsigned xdpi, unsigned ydpi, unsigned compression)
 {
-  if (family == 6 && ydpi >= 720)
-    return 2;
-  if (family == 5500 && xdpi == 1440)
-    return 2;
-  if (family != 5500 && compression >= 2)
-    return 2;
+  if (family == 6 && ydpi >= 720) return 2;
+  if (family == 5500 && xdpi == 1440) return 2;
+  if (family != 5500 && compression >= 2) return 2;
   return 1;
 }
 
-cups_page_header2_t Header(int family, unsigned width, unsigned height,
-                           cups_cspace_t space, unsigned bits, unsigned xdpi,
-                           unsigned ydpi, unsigned row_count, unsigned row_step,
-                           unsigned compression, const char *media)
+cups_page_header2_t Header(int family, unsigned width, unsigned height, cups_cspace_t space,
+                           unsigned bits, unsigned xdpi, unsigned ydpi, unsigned row_count,
+                           unsigned row_step, unsigned compression, const char *media)
 {
   cups_page_header2_t h = harness::MakeHeader(width, height, space, bits, xdpi, ydpi);
   h.cupsRowCount = row_count;
@@ -278,17 +256,14 @@ cups_page_header2_t Header(int family, unsigned width, unsigned height,
   h.cupsRowStep = row_step;
   h.cupsCompression = compression;
   snprintf(h.MediaType, sizeof(h.MediaType), "%s", media);
-  if (bits == 1)
-  {
+  if (bits == 1) {
     // Pre-dithered lines carry each plane's packed row, one interleave
     // column wide on woven pages, in the dot depth the printer uses.
     unsigned cols = 1;
-    if (row_count > 1)
-    {
+    if (row_count > 1) {
       unsigned rows = row_step % 100 ? row_step % 100 : 1;
       cols = row_step / 100 ? row_step / 100 : 1;
-      if (row_count / rows == 0)
-        cols = 1;
+      if (row_count / rows == 0) cols = 1;
     }
     unsigned dot_bits = DotBits(family, xdpi, ydpi, compression);
     h.cupsBytesPerLine = harness::PlanesOf(space) * ((width / cols * dot_bits + 7) / 8);
@@ -299,26 +274,21 @@ cups_page_header2_t Header(int family, unsigned width, unsigned height,
 bool WriteJob(const std::string &path, const std::vector<PagePlan> &pages)
 {
   int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  if (fd < 0)
-    return false;
+  if (fd < 0) return false;
   cups_raster_t *raster = cupsRasterOpen(fd, CUPS_RASTER_WRITE);
   bool ok = raster != nullptr;
-  for (const PagePlan &plan : pages)
-  {
-    if (!ok)
-      break;
+  for (const PagePlan &plan : pages) {
+    if (!ok) break;
     cups_page_header2_t header = plan.header;
     ok = cupsRasterWriteHeader2(raster, &header);
     PageWriter writer(plan);
     std::vector<unsigned char> line(plan.header.cupsBytesPerLine);
-    for (unsigned y = 0; ok && y < plan.lines && !line.empty(); y++)
-    {
+    for (unsigned y = 0; ok && y < plan.lines && !line.empty(); y++) {
       writer.Line(y, line.data());
       ok = cupsRasterWritePixels(raster, line.data(), (unsigned)line.size()) == line.size();
     }
   }
-  if (raster)
-    cupsRasterClose(raster);
+  if (raster) cupsRasterClose(raster);
   return close(fd) == 0 && ok;
 }
 

@@ -13,15 +13,17 @@
 namespace pages {
 
 // What fills a page's lines.
-enum class Content {
-  kPhoto,   // smooth gradients with noise, ink in every pixel of every plane
-  kMixed,   // bands of photo, blank lines, flat, light, dark, sparse and random ink
-  kDots,    // pre-dithered dots: random dots of varying density, runs, blank lines
+enum class Content
+{
+  kPhoto,  // smooth gradients with noise, ink in every pixel of every plane
+  kMixed,  // bands of photo, blank lines, flat, light, dark, sparse and random ink
+  kDots,   // pre-dithered dots: random dots of varying density, runs, blank lines
 };
 
 // One page of a job: its header, what fills it and how many of its lines
 // the stream really carries (fewer than cupsHeight makes a cut-off job).
-struct PagePlan {
+struct PagePlan
+{
   cups_page_header2_t header;
   Content content;
   uint32_t seed;
@@ -37,10 +39,9 @@ unsigned DotBits(int family, unsigned xdpi, unsigned ydpi, unsigned compression)
 // compression and media type; cupsBytesPerLine is set to what the filter
 // expects for the page's printer family (planes of packed rows on dot
 // pages, planes of pixels on contone pages).
-cups_page_header2_t Header(int family, unsigned width, unsigned height,
-                           cups_cspace_t space, unsigned bits, unsigned xdpi,
-                           unsigned ydpi, unsigned row_count, unsigned row_step,
-                           unsigned compression, const char *media);
+cups_page_header2_t Header(int family, unsigned width, unsigned height, cups_cspace_t space,
+                           unsigned bits, unsigned xdpi, unsigned ydpi, unsigned row_count,
+                           unsigned row_step, unsigned compression, const char *media);
 
 // Writes the pages as one raster stream to path; false when it cannot.
 bool WriteJob(const std::string &path, const std::vector<PagePlan> &pages);

@@ -27,9 +27,9 @@ extern "C" {
 /* The maintenance commands, as CUPS command files name them. */
 typedef enum care_command_e
 {
-  CARE_CLEAN = 0,          /* "Clean": clean all heads (CH) */
-  CARE_SELF_TEST = 1,      /* "PrintSelfTestPage": VI, NC, page ejected */
-  CARE_REPORT_LEVELS = 2   /* "ReportLevels": ask for ink levels (IQ) */
+  CARE_CLEAN = 0,        /* "Clean": clean all heads (CH) */
+  CARE_SELF_TEST = 1,    /* "PrintSelfTestPage": VI, NC, page ejected */
+  CARE_REPORT_LEVELS = 2 /* "ReportLevels": ask for ink levels (IQ) */
 } care_command_t;
 
 /* Room enough for any whole maintenance job. */
@@ -40,8 +40,8 @@ typedef enum care_command_e
 /* One ink of a printer, as CUPS shows it as a marker. */
 typedef struct care_ink_s
 {
-  const char *name;    /* "Black", "Light Cyan", ... */
-  const char *colour;  /* "#rrggbb" */
+  const char *name;   /* "Black", "Light Cyan", ... */
+  const char *colour; /* "#rrggbb" */
 } care_ink_t;
 
 /* The command a CUPS command-file word names (exact, case-sensitive), or

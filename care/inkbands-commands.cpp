@@ -24,8 +24,7 @@
 #include <unistd.h>
 #include <vector>
 
-namespace
-{
+namespace {
 
 // A command file is a few short lines; anything bigger is not one.
 const size_t kMaxFileBytes = 64 * 1024;
@@ -55,18 +54,14 @@ bool ReadCommands(int fd, std::vector<CommandLine> &commands)
   std::string text;
   char block[4096];
   ssize_t got;
-  while ((got = read(fd, block, sizeof(block))) != 0)
-  {
-    if (got < 0)
-    {
-      if (errno == EINTR)
-        continue;
+  while ((got = read(fd, block, sizeof(block))) != 0) {
+    if (got < 0) {
+      if (errno == EINTR) continue;
       fprintf(stderr, "ERROR: Unable to read the command file - %s\n", strerror(errno));
       return false;
     }
     text.append(block, (size_t)got);
-    if (text.size() > kMaxFileBytes)
-    {
+    if (text.size() > kMaxFileBytes) {
       fprintf(stderr, "ERROR: This is not a CUPS command file (larger than %zu KiB).\n",
               kMaxFileBytes / 1024);
       return false;
@@ -74,49 +69,43 @@ bool ReadCommands(int fd, std::vector<CommandLine> &commands)
   }
 
   size_t start = 0;
-  for (int number = 1; start < text.size(); number++)
-  {
+  for (int number = 1; start < text.size(); number++) {
     size_t end = text.find('\n', start);
-    if (end == std::string::npos)
-      end = text.size();
+    if (end == std::string::npos) end = text.size();
     std::string line = text.substr(start, end - start);
     start = end + 1;
-    if (!line.empty() && line.back() == '\r')
-      line.pop_back();
-    if (line.size() > kMaxLineBytes)
-    {
-      fprintf(stderr, "ERROR: This is not a CUPS command file (line %d is longer than %zu "
-              "characters).\n", number, kMaxLineBytes);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.size() > kMaxLineBytes) {
+      fprintf(stderr,
+              "ERROR: This is not a CUPS command file (line %d is longer than %zu "
+              "characters).\n",
+              number, kMaxLineBytes);
       return false;
     }
     for (unsigned char c : line)
-      if ((c < 0x20 && c != '\t') || c == 0x7F)
-      {
+      if ((c < 0x20 && c != '\t') || c == 0x7F) {
         fprintf(stderr, "ERROR: This is not a CUPS command file (binary data on line %d).\n",
                 number);
         return false;
       }
     size_t first = line.find_first_not_of(" \t");
-    if (number == 1)
-    {
+    if (number == 1) {
       size_t magic = sizeof(kMagic) - 1;
       if (line.compare(0, magic, kMagic) != 0 ||
-          (line.size() > magic && line[magic] != ' ' && line[magic] != '\t'))
-      {
+          (line.size() > magic && line[magic] != ' ' && line[magic] != '\t')) {
         fputs("ERROR: This is not a CUPS command file (it does not start with "
-              "#CUPS-COMMAND).\n", stderr);
+              "#CUPS-COMMAND).\n",
+              stderr);
         return false;
       }
       continue;
     }
-    if (first == std::string::npos || line[first] == '#')
-      continue;
+    if (first == std::string::npos || line[first] == '#') continue;
     size_t last = line.find_first_of(" \t", first);
-    commands.push_back({number, line.substr(first, last == std::string::npos ? last
-                                                                            : last - first)});
+    commands.push_back(
+        {number, line.substr(first, last == std::string::npos ? last : last - first)});
   }
-  if (text.empty())
-  {
+  if (text.empty()) {
     fputs("ERROR: This is not a CUPS command file (it is empty).\n", stderr);
     return false;
   }
@@ -126,8 +115,7 @@ bool ReadCommands(int fd, std::vector<CommandLine> &commands)
 // Send one maintenance job to the printer; false when the connection is gone.
 bool SendJob(const unsigned char *job, size_t length)
 {
-  if (fwrite(job, 1, length, stdout) != length || fflush(stdout) != 0)
-  {
+  if (fwrite(job, 1, length, stdout) != length || fflush(stdout) != 0) {
     fprintf(stderr, "ERROR: Unable to send the command to the printer - %s\n",
             strerror(errno ? errno : EIO));
     return false;
@@ -148,12 +136,11 @@ double Now()
 void WaitForDelivery()
 {
   // Outside CUPS (or with a backend of no side channel) there is no one to ask.
-  if (fcntl(kSideChannel, F_GETFD) < 0)
-    return;
+  if (fcntl(kSideChannel, F_GETFD) < 0) return;
   char data[1];
   int length = 0;
   cups_sc_status_t status =
-    cupsSideChannelDoRequest(CUPS_SC_CMD_DRAIN_OUTPUT, data, &length, kDeliverySeconds);
+      cupsSideChannelDoRequest(CUPS_SC_CMD_DRAIN_OUTPUT, data, &length, kDeliverySeconds);
   if (status != CUPS_SC_STATUS_OK)
     fprintf(stderr, "DEBUG: The backend did not confirm delivery of the query (status %d).\n",
             (int)status);
@@ -167,41 +154,31 @@ int ReadLevels(int *levels)
   // CUPS gives filters the back channel as descriptor 3. libcups waits on
   // a closed descriptor for ever, so a run without one (by hand, or a
   // backend without a back channel) has no answer to wait for.
-  if (fcntl(kBackChannel, F_GETFD) < 0)
-  {
+  if (fcntl(kBackChannel, F_GETFD) < 0) {
     fputs("DEBUG: No back channel from the printer.\n", stderr);
     return -1;
   }
   char answer[kAnswerBytes];
   size_t length = 0;
   double deadline = Now() + kAnswerSeconds;
-  for (;;)
-  {
+  for (;;) {
     double left = deadline - Now();
-    if (left <= 0 || length == sizeof(answer))
-      break;
+    if (left <= 0 || length == sizeof(answer)) break;
     // libcups goes on to a blocking read when its own wait times out, so
     // the wait is ours and libcups reads only what is already there.
     pollfd channel = {kBackChannel, POLLIN, 0};
     int ready = poll(&channel, 1, (int)(left * 1000) + 1);
-    if (ready < 0 && errno == EINTR)
-      continue;
-    if (ready <= 0)
-      break;
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready <= 0) break;
     ssize_t got = cupsBackChannelRead(answer + length, sizeof(answer) - length, 0.0);
-    if (got < 0 && (errno == EINTR || errno == EAGAIN))
-      continue;
-    if (got <= 0)
-      break;
+    if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+    if (got <= 0) break;
     length += (size_t)got;
     int count = cupsCareParseLevels(answer, length, levels);
-    if (count > 0)
-      return count;
+    if (count > 0) return count;
   }
-  if (length == 0)
-    return -1;
-  fprintf(stderr, "DEBUG: The printer answered %zu bytes without a complete IQ answer.\n",
-          length);
+  if (length == 0) return -1;
+  fprintf(stderr, "DEBUG: The printer answered %zu bytes without a complete IQ answer.\n", length);
   return 0;
 }
 
@@ -210,8 +187,7 @@ int ReadLevels(int *levels)
 void AppendValues(std::string &line, const char *name, const std::vector<std::string> &values)
 {
   std::string list;
-  for (size_t i = 0; i < values.size(); i++)
-    list += (i ? "," : "") + values[i];
+  for (size_t i = 0; i < values.size(); i++) list += (i ? "," : "") + values[i];
   bool quote = list.find(' ') != std::string::npos;
   line += std::string(" ") + name + "=" + (quote ? "\"" + list + "\"" : list);
 }
@@ -224,19 +200,16 @@ void ReportMarkers(int family, int count, const int *levels, const char *why)
   const care_ink_t *inks = count > 0 ? cupsCareInks(count) : nullptr;
   if (inks)
     fputs("INFO: Ink levels reported.\n", stderr);
-  else
-  {
+  else {
     fprintf(stderr, "INFO: %s; ink levels unknown.\n", why);
     count = cupsCareFamilyInks(family);
     inks = cupsCareInks(count);
     levels = unknown;
-    if (!inks)
-      return;
+    if (!inks) return;
   }
 
   std::vector<std::string> colours, names, types, values;
-  for (int i = 0; i < count; i++)
-  {
+  for (int i = 0; i < count; i++) {
     colours.push_back(inks[i].colour);
     names.push_back(inks[i].name);
     types.push_back("ink-cartridge");
@@ -252,12 +225,12 @@ void ReportMarkers(int family, int count, const int *levels, const char *why)
 
 // What the printer shows while each command runs.
 const char *const kProgress[] = {
-  "INFO: Cleaning the print heads...\n",
-  "INFO: Printing the nozzle check...\n",
-  "INFO: Asking the printer for its ink levels...\n",
+    "INFO: Cleaning the print heads...\n",
+    "INFO: Printing the nozzle check...\n",
+    "INFO: Asking the printer for its ink levels...\n",
 };
 
-} // namespace
+}  // namespace
 
 // Carry out every command of a CUPS command file on the printer the PPD names.
 int main(int argc, char *argv[])
@@ -265,21 +238,18 @@ int main(int argc, char *argv[])
   setbuf(stderr, nullptr);
   signal(SIGPIPE, SIG_IGN);
 
-  if (argc != 6 && argc != 7)
-  {
+  if (argc != 6 && argc != 7) {
     fputs("ERROR: inkbands-commands job-id user title copies options [file]\n", stderr);
     return 1;
   }
 
   const char *ppdname = getenv("PPD");
-  if (!ppdname || !*ppdname)
-  {
+  if (!ppdname || !*ppdname) {
     fputs("ERROR: No PPD file specified (set the PPD environment variable).\n", stderr);
     return 1;
   }
   ppd_file_t *ppd = ppdOpenFile(ppdname);
-  if (!ppd)
-  {
+  if (!ppd) {
     int line = 0;
     ppd_status_t status = ppdLastError(&line);
     fprintf(stderr, "ERROR: Unable to open PPD file \"%s\" - %s on line %d.\n", ppdname,
@@ -290,49 +260,42 @@ int main(int argc, char *argv[])
   ppdClose(ppd);
 
   int fd = 0;
-  if (argc == 7 && (fd = open(argv[6], O_RDONLY)) < 0)
-  {
+  if (argc == 7 && (fd = open(argv[6], O_RDONLY)) < 0) {
     fprintf(stderr, "ERROR: Unable to open command file - %s\n", strerror(errno));
     return 1;
   }
   std::vector<CommandLine> commands;
   bool readable = ReadCommands(fd, commands);
-  if (fd != 0)
-    close(fd);
-  if (!readable)
-    return 1;
+  if (fd != 0) close(fd);
+  if (!readable) return 1;
 
   int status = 0;
-  for (const CommandLine &command : commands)
-  {
+  for (const CommandLine &command : commands) {
     int which = cupsCareCommand(command.word.c_str());
-    if (which < 0)
-    {
+    if (which < 0) {
       fprintf(stderr, "DEBUG: Line %d: unknown command \"%s\" skipped.\n", command.number,
               command.word.c_str());
       continue;
     }
     unsigned char job[CARE_JOB_MAX];
     size_t length = cupsCareJob(family, (care_command_t)which, job);
-    if (length == 0)
-    {
+    if (length == 0) {
       // Families 1 to 3 take no remote mode: their printers would print the
       // command letters as text.
       if (which == CARE_REPORT_LEVELS)
         ReportMarkers(family, 0, nullptr, "This printer does not report ink levels");
-      else
-      {
-        fprintf(stderr, "ERROR: Printers of family %d take no %s command from the computer; "
-                "use the printer's own buttons.\n", family, command.word.c_str());
+      else {
+        fprintf(stderr,
+                "ERROR: Printers of family %d take no %s command from the computer; "
+                "use the printer's own buttons.\n",
+                family, command.word.c_str());
         status = 1;
       }
       continue;
     }
     fputs(kProgress[which], stderr);
-    if (!SendJob(job, length))
-      return 1;
-    if (which == CARE_REPORT_LEVELS)
-    {
+    if (!SendJob(job, length)) return 1;
+    if (which == CARE_REPORT_LEVELS) {
       WaitForDelivery();
       int levels[CARE_INKS_MAX];
       int count = ReadLevels(levels);

@@ -21,61 +21,48 @@ static inline int head_of(const unsigned char *p, int length, uintptr_t align)
 int cupsCheckBytes(const unsigned char *bytes, int length)
 {
   for (int n = head_of(bytes, length, 8); n > 0; n--, length--, bytes++)
-    if (*bytes)
-      return 0;
-  for (; length >= 8 && (uintptr_t)bytes % 32 != 0; length -= 8, bytes += 8)
-  {
+    if (*bytes) return 0;
+  for (; length >= 8 && (uintptr_t)bytes % 32 != 0; length -= 8, bytes += 8) {
     uint64_t w;
     memcpy(&w, bytes, sizeof(w));
-    if (w)
-      return 0;
+    if (w) return 0;
   }
-  for (; length >= 32; length -= 32, bytes += 32)
-  {
+  for (; length >= 32; length -= 32, bytes += 32) {
     uint64_t w[4];
     memcpy(w, bytes, sizeof(w));
-    if (w[0] | w[1] | w[2] | w[3])
-      return 0;
+    if (w[0] | w[1] | w[2] | w[3]) return 0;
   }
-  for (; length >= 8; length -= 8, bytes += 8)
-  {
+  for (; length >= 8; length -= 8, bytes += 8) {
     uint64_t w;
     memcpy(&w, bytes, sizeof(w));
-    if (w)
-      return 0;
+    if (w) return 0;
   }
 
   for (; length > 0; length--, bytes++)
-    if (*bytes)
-      return 0;
+    if (*bytes) return 0;
 
   return 1;
 }
 
 // Returns 1 when no byte of a run equals value, 0 at the first that does.
-int cupsCheckValue(const unsigned char *bytes, int length,
-                   unsigned char value)
+int cupsCheckValue(const unsigned char *bytes, int length, unsigned char value)
 {
   for (int n = head_of(bytes, length, 8); n > 0; n--, length--, bytes++)
-    if (*bytes == value)
-      return 0;
+    if (*bytes == value) return 0;
 
   // A byte of the word equals value when the same byte of word ^ pattern
   // is zero; the borrow trick finds a zero byte in a word.
   const uint64_t ones = 0x0101010101010101ull, highs = 0x8080808080808080ull;
   const uint64_t pattern = ones * value;
-  for (; length >= 8; length -= 8, bytes += 8)
-  {
+  for (; length >= 8; length -= 8, bytes += 8) {
     uint64_t w;
     memcpy(&w, bytes, sizeof(w));
     w ^= pattern;
-    if ((w - ones) & ~w & highs)
-      return 0;
+    if ((w - ones) & ~w & highs) return 0;
   }
 
   for (; length > 0; length--, bytes++)
-    if (*bytes == value)
-      return 0;
+    if (*bytes == value) return 0;
 
   return 1;
 }

@@ -38,11 +38,9 @@ static unsigned char *const lmagenta_lut = ink_luts[5];
 // Fills a spread table: a bigger error may stray further from even weights.
 static void fill_spread(int *table)
 {
-  for (int e = 0; e < kSpreadCells; e++)
-  {
+  for (int e = 0; e < kSpreadCells; e++) {
     int t = 0;
-    for (int m = e; m > 0 && t < 7; m >>= 1)
-      t++;
+    for (int m = e; m > 0 && t < 7; m >>= 1) t++;
     table[e] = t;
   }
 }
@@ -85,12 +83,9 @@ static void feedback_start()
 {
   uint32_t r[344];
   r[0] = 1;
-  for (int i = 1; i < 31; i++)
-    r[i] = (uint32_t)((16807ull * r[i - 1]) % 2147483647ull);
-  for (int i = 31; i < 34; i++)
-    r[i] = r[i - 31];
-  for (int i = 34; i < 344; i++)
-    r[i] = r[i - 31] + r[i - 3];
+  for (int i = 1; i < 31; i++) r[i] = (uint32_t)((16807ull * r[i - 1]) % 2147483647ull);
+  for (int i = 31; i < 34; i++) r[i] = r[i - 31];
+  for (int i = 34; i < 344; i++) r[i] = r[i - 31] + r[i - 3];
   memcpy(feedback, r + 344 - kFeedback, sizeof(feedback));
   feedback_ready = 1;
 }
@@ -100,8 +95,7 @@ static void feedback_start()
 // before raw must be writable: the register's history goes there.
 void inkbands_random_raw(uint32_t *raw, size_t count)
 {
-  if (!feedback_ready)
-    feedback_start();
+  if (!feedback_ready) feedback_start();
 
   uint32_t *r = raw - kFeedback;
   memcpy(r, feedback, sizeof(feedback));
@@ -111,8 +105,7 @@ void inkbands_random_raw(uint32_t *raw, size_t count)
   // r[i] = r[i-12] + r[i-31] + r[i-34] + r[i-37] + r[i-40], whose nearest
   // term is exactly the four values written one step before.
   typedef uint32_t lanes __attribute__((vector_size(16)));
-  for (; i + 4 <= end; i += 4)
-  {
+  for (; i + 4 <= end; i += 4) {
     lanes a, b, c, d, e;
     memcpy(&a, r + i - 12, 16);
     memcpy(&b, r + i - 31, 16);
@@ -123,8 +116,7 @@ void inkbands_random_raw(uint32_t *raw, size_t count)
     memcpy(r + i, &a, 16);
   }
 #endif
-  for (; i < end; i++)
-    r[i] = r[i - 3] + r[i - 31];
+  for (; i < end; i++) r[i] = r[i - 3] + r[i - 31];
   memcpy(feedback, r + count, sizeof(feedback));
 }
 #endif
@@ -138,13 +130,11 @@ static const size_t kWeightHistory = 40;
 static void draw_weights(uint32_t *out, size_t count)
 {
 #if defined(INKBANDS_TEST_RANDOM)
-  for (size_t i = 0; i < count; i++)
-    out[i] = (uint32_t)inkbands_random() << 1;
+  for (size_t i = 0; i < count; i++) out[i] = (uint32_t)inkbands_random() << 1;
 #elif defined(__GLIBC__)
   inkbands_random_raw(out, count);
 #else
-  for (size_t i = 0; i < count; i++)
-    out[i] = (uint32_t)random() << 1;
+  for (size_t i = 0; i < count; i++) out[i] = (uint32_t)random() << 1;
 #endif
 }
 
@@ -165,13 +155,10 @@ static size_t weights_size;
 // Makes room for count weights; false when memory is short.
 static bool reserve_weights(size_t count)
 {
-  if (count <= weights_size)
-    return true;
-  if (count > SIZE_MAX / sizeof(uint32_t) - kWeightHistory)
-    return false;
+  if (count <= weights_size) return true;
+  if (count > SIZE_MAX / sizeof(uint32_t) - kWeightHistory) return false;
   uint32_t *grown = (uint32_t *)realloc(weight_block, (kWeightHistory + count) * sizeof(uint32_t));
-  if (grown == nullptr)
-    return false;
+  if (grown == nullptr) return false;
   weight_block = grown;
   weights = grown + kWeightHistory;
   weights_size = count;
@@ -181,20 +168,17 @@ static bool reserve_weights(size_t count)
 // Makes the error-diffusion record of a page: two zeroed error rows per ink.
 dither_state_t *cupsDitherNew(int width, int planes)
 {
-  if (width <= 0 || planes <= 0)
-    return nullptr;
+  if (width <= 0 || planes <= 0) return nullptr;
 
   // Each row carries two guard cells at either end for the error that runs
   // off the edge of the paper.
   size_t row = (size_t)width + 4;
   size_t rows = 2 * (size_t)planes;
   size_t head = (sizeof(dither_state_t) + sizeof(int) - 1) / sizeof(int) * sizeof(int);
-  if (rows > (SIZE_MAX - head) / sizeof(int) / row)
-    return nullptr;
+  if (rows > (SIZE_MAX - head) / sizeof(int) / row) return nullptr;
 
   dither_state_t *state = (dither_state_t *)calloc(1, head + rows * row * sizeof(int));
-  if (state == nullptr)
-    return nullptr;
+  if (state == nullptr) return nullptr;
 
   state->width = width;
   state->planes = planes;
@@ -211,8 +195,8 @@ void cupsDitherDelete(dither_state_t *state)
 
 // The two error rows of a plane for the current direction: the one the
 // last line left for this one, and the one this line leaves for the next.
-static void plane_rows(const dither_state_t *state, int plane, int direction,
-                       const int **cur, int **next)
+static void plane_rows(const dither_state_t *state, int plane, int direction, const int **cur,
+                       int **next)
 {
   const size_t row = (size_t)state->width + 4;
   int *row_a = state->errors + (size_t)plane * row + 2;
@@ -224,12 +208,11 @@ static void plane_rows(const dither_state_t *state, int plane, int direction,
 // Dithers one line of one ink plane in place from ink amounts to dot levels,
 // one pixel after the other. The general path, for rows that share memory,
 // tables with absurd residuals, or a line too wide for the weight buffer.
-static void cups_dither(dither_state_t *state, const lut_entry_t *lut,
-                        unsigned char *data, int plane)
+static void cups_dither(dither_state_t *state, const lut_entry_t *lut, unsigned char *data,
+                        int plane)
 {
   const int width = state->width;
-  if (width <= 0 || plane < 0 || plane >= state->planes)
-    return;
+  if (width <= 0 || plane < 0 || plane >= state->planes) return;
 
   const int *cur;
   int *next;
@@ -246,10 +229,8 @@ static void cups_dither(dither_state_t *state, const lut_entry_t *lut,
   uint32_t near = 0;
   uint32_t far = 0;
 
-  for (; x != end; x += dx)
-  {
-    if (data[x] == 0)
-    {
+  for (; x != end; x += dx) {
+    if (data[x] == 0) {
       // Paper that asks for no ink stays clean and swallows the error.
       next[x - dx] = (int)near;
       near = far;
@@ -322,14 +303,8 @@ static int cell_table_last;
 
 // 2^64 / (2 (2t + 1)) rounded up, for t = 0..7.
 static const uint64_t kReciprocal[8] = {
-  UINT64_MAX / 2 + 1,
-  UINT64_MAX / 6 + 1,
-  UINT64_MAX / 10 + 1,
-  UINT64_MAX / 14 + 1,
-  UINT64_MAX / 18 + 1,
-  UINT64_MAX / 22 + 1,
-  UINT64_MAX / 26 + 1,
-  UINT64_MAX / 30 + 1,
+    UINT64_MAX / 2 + 1,  UINT64_MAX / 6 + 1,  UINT64_MAX / 10 + 1, UINT64_MAX / 14 + 1,
+    UINT64_MAX / 18 + 1, UINT64_MAX / 22 + 1, UINT64_MAX / 26 + 1, UINT64_MAX / 30 + 1,
 };
 
 // A random weight's offset within the spread, random() mod span, from the
@@ -353,8 +328,7 @@ static inline uint64_t spread_pick(uint32_t raw, uint64_t reciprocal, unsigned s
 static void fill_cells(cell_table *table, const lut_entry_t *lut)
 {
   table->tame = true;
-  for (int i = 0; i < kCells; i++)
-  {
+  for (int i = 0; i < kCells; i++) {
     int v = i - kCellMargin;
     v = v < 0 ? 0 : v > 255 ? 255 : v;
     int err = lut[v].error;
@@ -365,8 +339,7 @@ static void fill_cells(cell_table *table, const lut_entry_t *lut)
     table->cells[i].span = (uint8_t)(2 * t + 1);
     table->cells[i].unused = 0;
     table->reciprocals[i] = kReciprocal[t];
-    if (magnitude_of(err) >= (1u << 20))
-      table->tame = false;
+    if (magnitude_of(err) >= (1u << 20)) table->tame = false;
   }
 }
 
@@ -374,11 +347,9 @@ static void fill_cells(cell_table *table, const lut_entry_t *lut)
 // the ones seen before.
 static const cell_table *cells_of(const lut_entry_t *lut)
 {
-  for (int i = 0; i < 2; i++)
-  {
+  for (int i = 0; i < 2; i++) {
     cell_table &table = cell_tables[i];
-    if (table.ready && memcmp(table.lut, lut, sizeof(table.lut)) == 0)
-    {
+    if (table.ready && memcmp(table.lut, lut, sizeof(table.lut)) == 0) {
       cell_table_last = i;
       return &table;
     }
@@ -419,27 +390,22 @@ static thread_local chunk line_chunk;
 // Runs the error chains of count planes over the n pixels of a chunk in
 // scan order dx (1 or -1), all with the same cells; carry and the weight
 // cursors go on from chunk to chunk.
-template <int count, int dx>
-static void dither_chunk(chunk *c, int n, const cell_table *table,
-                         int64_t *carry, const uint32_t **weight)
+template <int count, int dx> static void dither_chunk(chunk *c, int n, const cell_table *table,
+                                                      int64_t *carry, const uint32_t **weight)
 {
   const dot_cell *cells = table->cells + kCellMargin;
   const uint64_t *reciprocals = table->reciprocals + kCellMargin;
   int64_t carry_[count];
   const uint32_t *weight_[count];
-  for (int p = 0; p < count; p++)
-  {
+  for (int p = 0; p < count; p++) {
     carry_[p] = carry[p];
     weight_[p] = weight[p];
   }
 
-  for (int i = dx > 0 ? 0 : n - 1; i != (dx > 0 ? n : -1); i += dx)
-  {
-    for (int p = 0; p < count; p++)
-    {
+  for (int i = dx > 0 ? 0 : n - 1; i != (dx > 0 ? n : -1); i += dx) {
+    for (int p = 0; p < count; p++) {
       unsigned amount = c->amount[p][i];
-      if (amount == 0)
-      {
+      if (amount == 0) {
         // Paper that asks for no ink stays clean and swallows the error.
         c->a[p][i + 2] = 0;
         c->e[p][i + 2] = 0;
@@ -448,8 +414,7 @@ static void dither_chunk(chunk *c, int n, const cell_table *table,
       }
 
       int64_t v = (int64_t)amount + carry_[p] / 128;
-      if ((uint64_t)(v + kCellMargin) >= (uint64_t)kCells)
-        v = v < 0 ? 0 : 255;
+      if ((uint64_t)(v + kCellMargin) >= (uint64_t)kCells) v = v < 0 ? 0 : 255;
       const dot_cell cell = cells[v];
       c->amount[p][i] = cell.level;
 
@@ -461,8 +426,7 @@ static void dither_chunk(chunk *c, int n, const cell_table *table,
     }
   }
 
-  for (int p = 0; p < count; p++)
-  {
+  for (int p = 0; p < count; p++) {
     carry[p] = carry_[p];
     weight[p] = weight_[p];
   }
@@ -481,23 +445,17 @@ static void dither_chunk(chunk *c, int n, const cell_table *table,
 // random weights: 3 (16 e - a) + 5 (16 e' - a') + a''. a and e point at the
 // chunk's first pixel, next at the cell of the line below for that pixel;
 // dx is 1 when the line runs left to right, -1 when it runs right to left.
-WIDE_VECTORS static void spread_chunk(const int32_t *__restrict a,
-                                      const int32_t *__restrict e, int n,
-                                      int *__restrict next, int dx)
+WIDE_VECTORS static void spread_chunk(const int32_t *__restrict a, const int32_t *__restrict e,
+                                      int n, int *__restrict next, int dx)
 {
-  if (dx == 1)
-  {
-    for (int i = 0; i < n; i++)
-    {
+  if (dx == 1) {
+    for (int i = 0; i < n; i++) {
       uint32_t b0 = 16u * (uint32_t)e[i] - (uint32_t)a[i];
       uint32_t b1 = 16u * (uint32_t)e[i - 1] - (uint32_t)a[i - 1];
       next[i - 1] = (int)(3u * b0 + 5u * b1 + (uint32_t)a[i - 2]);
     }
-  }
-  else
-  {
-    for (int i = 0; i < n; i++)
-    {
+  } else {
+    for (int i = 0; i < n; i++) {
       uint32_t b0 = 16u * (uint32_t)e[i] - (uint32_t)a[i];
       uint32_t b1 = 16u * (uint32_t)e[i + 1] - (uint32_t)a[i + 1];
       next[i + 1] = (int)(3u * b0 + 5u * b1 + (uint32_t)a[i + 2]);
@@ -508,33 +466,28 @@ WIDE_VECTORS static void spread_chunk(const int32_t *__restrict a,
 // Dithers count planes of a line side by side with one table, chunk by
 // chunk in scan order.
 template <int count, int dx>
-static void dither_planes(const dither_state_t *state, unsigned char *const *rows,
-                          int first, const cell_table *table, const uint32_t **weight)
+static void dither_planes(const dither_state_t *state, unsigned char *const *rows, int first,
+                          const cell_table *table, const uint32_t **weight)
 {
   const int width = state->width;
   chunk *c = &line_chunk;
   const int *cur[count];
   int *next[count];
   int64_t carry[count];
-  for (int p = 0; p < count; p++)
-  {
+  for (int p = 0; p < count; p++) {
     plane_rows(state, first + p, dx > 0 ? 0 : 1, &cur[p], &next[p]);
     carry[p] = cur[p][dx > 0 ? 0 : width - 1];
     // Nothing comes before the first pixel.
-    for (int k = 0; k < kChunk + 4; k++)
-      c->a[p][k] = c->e[p][k] = 0;
+    for (int k = 0; k < kChunk + 4; k++) c->a[p][k] = c->e[p][k] = 0;
   }
 
-  for (int done = 0; done < width;)
-  {
+  for (int done = 0; done < width;) {
     int n = width - done < kChunk ? width - done : kChunk;
     int x0 = dx > 0 ? done : width - done - n;
-    for (int p = 0; p < count; p++)
-    {
+    for (int p = 0; p < count; p++) {
       memcpy(c->amount[p], rows[p] + x0, (size_t)n);
       memcpy(c->cur[p], cur[p] + x0 - 1, (size_t)(n + 2) * sizeof(int32_t));
-      if (dx < 0 && n != kChunk)
-      {
+      if (dx < 0 && n != kChunk) {
         // The two pixels before a short last chunk sit right after it.
         c->a[p][n + 2] = c->a[p][kChunk + 2];
         c->a[p][n + 3] = c->a[p][kChunk + 3];
@@ -545,20 +498,16 @@ static void dither_planes(const dither_state_t *state, unsigned char *const *row
 
     dither_chunk<count, dx>(c, n, table, carry, weight);
 
-    for (int p = 0; p < count; p++)
-    {
+    for (int p = 0; p < count; p++) {
       memcpy(rows[p] + x0, c->amount[p], (size_t)n);
       spread_chunk(c->a[p] + 2, c->e[p] + 2, n, next[p] + x0, dx);
       // The chunk's last two pixels in scan order come before the next chunk.
-      if (dx > 0)
-      {
+      if (dx > 0) {
         c->a[p][0] = c->a[p][n];
         c->a[p][1] = c->a[p][n + 1];
         c->e[p][0] = c->e[p][n];
         c->e[p][1] = c->e[p][n + 1];
-      }
-      else
-      {
+      } else {
         c->a[p][kChunk + 2] = c->a[p][2];
         c->a[p][kChunk + 3] = c->a[p][3];
         c->e[p][kChunk + 2] = c->e[p][2];
@@ -571,19 +520,17 @@ static void dither_planes(const dither_state_t *state, unsigned char *const *row
 
 // Dithers count planes, first and on, with one table: dispatches on the
 // number of planes and the direction.
-template <int dx>
-static void dither_run(const dither_state_t *state, unsigned char *const *rows,
-                       int first, int count, const cell_table *table,
-                       const uint32_t **weight)
+template <int dx> static void dither_run(const dither_state_t *state, unsigned char *const *rows,
+                                         int first, int count, const cell_table *table,
+                                         const uint32_t **weight)
 {
-  switch (count)
-  {
-    case 1: dither_planes<1, dx>(state, rows, first, table, weight); break;
-    case 2: dither_planes<2, dx>(state, rows, first, table, weight); break;
-    case 3: dither_planes<3, dx>(state, rows, first, table, weight); break;
-    case 4: dither_planes<4, dx>(state, rows, first, table, weight); break;
-    case 5: dither_planes<5, dx>(state, rows, first, table, weight); break;
-    default: dither_planes<6, dx>(state, rows, first, table, weight); break;
+  switch (count) {
+  case 1: dither_planes<1, dx>(state, rows, first, table, weight); break;
+  case 2: dither_planes<2, dx>(state, rows, first, table, weight); break;
+  case 3: dither_planes<3, dx>(state, rows, first, table, weight); break;
+  case 4: dither_planes<4, dx>(state, rows, first, table, weight); break;
+  case 5: dither_planes<5, dx>(state, rows, first, table, weight); break;
+  default: dither_planes<6, dx>(state, rows, first, table, weight); break;
   }
 }
 
@@ -595,22 +542,18 @@ WIDE_VECTORS static size_t count_inked(const unsigned char *row, int width)
 #if defined(__GNUC__)
   // Sixteen bytes at a time: each blank byte subtracts one from its lane.
   typedef unsigned char bytes __attribute__((vector_size(16)));
-  while (width - x >= 16)
-  {
+  while (width - x >= 16) {
     bytes lanes = {0};
     int stop = x + 16 * 255 < width - 15 ? x + 16 * 255 : width - 15;
-    for (; x < stop; x += 16)
-    {
+    for (; x < stop; x += 16) {
       bytes v;
       memcpy(&v, row + x, 16);
       lanes -= (bytes)(v == 0);
     }
-    for (int k = 0; k < 16; k++)
-      blank += lanes[k];
+    for (int k = 0; k < 16; k++) blank += lanes[k];
   }
 #endif
-  for (; x < width; x++)
-    blank += row[x] == 0;
+  for (; x < width; x++) blank += row[x] == 0;
   return (size_t)width - blank;
 }
 
@@ -626,8 +569,7 @@ static bool any_overlap(unsigned char *const *rows, int count, int width)
 {
   for (int p = 0; p < count; p++)
     for (int q = p + 1; q < count; q++)
-      if (rows_overlap(rows[p], rows[q], width))
-        return true;
+      if (rows_overlap(rows[p], rows[q], width)) return true;
   return false;
 }
 
@@ -635,24 +577,18 @@ static bool any_overlap(unsigned char *const *rows, int count, int width)
 static void dither_line(dither_state_t *state, const lut_entry_t *const *luts,
                         unsigned char *const *rows, int planes)
 {
-  if (!loginit)
-  {
+  if (!loginit) {
     fill_spread(logtable);
     loginit = 1;
   }
 
   const int width = state->width;
-  if (width <= 0)
-    return;
+  if (width <= 0) return;
   // Planes beyond the record's are left as they are, as the core leaves them.
-  if (planes > state->planes)
-    planes = state->planes;
+  if (planes > state->planes) planes = state->planes;
 
-  if (any_overlap(rows, planes, width) ||
-      !reserve_weights((size_t)kSideBySide * (size_t)width))
-  {
-    for (int p = 0; p < planes; p++)
-      cups_dither(state, luts[p], rows[p], p);
+  if (any_overlap(rows, planes, width) || !reserve_weights((size_t)kSideBySide * (size_t)width)) {
+    for (int p = 0; p < planes; p++) cups_dither(state, luts[p], rows[p], p);
     return;
   }
 
@@ -660,29 +596,23 @@ static void dither_line(dither_state_t *state, const lut_entry_t *const *luts,
   // absurd residuals go the general way.
   const cell_table *tables[6];
   bool tame = true;
-  for (int p = 0; p < planes; p++)
-  {
+  for (int p = 0; p < planes; p++) {
     tables[p] = p > 0 && luts[p] == luts[p - 1] ? tables[p - 1] : cells_of(luts[p]);
     tame = tame && tables[p]->tame;
   }
-  if (!tame)
-  {
-    for (int p = 0; p < planes; p++)
-      cups_dither(state, luts[p], rows[p], p);
+  if (!tame) {
+    for (int p = 0; p < planes; p++) cups_dither(state, luts[p], rows[p], p);
     return;
   }
 
   // Planes that follow each other with the same table run side by side.
-  for (int first = 0, count; first < planes; first += count)
-  {
+  for (int first = 0, count; first < planes; first += count) {
     count = 1;
-    while (first + count < planes && tables[first + count] == tables[first])
-      count++;
+    while (first + count < planes && tables[first + count] == tables[first]) count++;
 
     const uint32_t *weight[kSideBySide];
     size_t drawn = 0;
-    for (int i = 0; i < count; i++)
-    {
+    for (int i = 0; i < count; i++) {
       weight[i] = weights + drawn;
       drawn += count_inked(rows[first + i], width);
     }
@@ -696,8 +626,7 @@ static void dither_line(dither_state_t *state, const lut_entry_t *const *luts,
 }
 
 // Dithers one line of a black-only page.
-void cupsDither1(dither_state_t *state, const lut_entry_t *lut,
-                 unsigned char *black)
+void cupsDither1(dither_state_t *state, const lut_entry_t *lut, unsigned char *black)
 {
   const lut_entry_t *luts[] = {lut};
   unsigned char *rows[] = {black};
@@ -706,9 +635,8 @@ void cupsDither1(dither_state_t *state, const lut_entry_t *lut,
 }
 
 // Dithers one line of a cyan, magenta and yellow page.
-void cupsDither3(dither_state_t *state, const lut_entry_t *lut,
-                 unsigned char *cyan, unsigned char *magenta,
-                 unsigned char *yellow)
+void cupsDither3(dither_state_t *state, const lut_entry_t *lut, unsigned char *cyan,
+                 unsigned char *magenta, unsigned char *yellow)
 {
   const lut_entry_t *luts[] = {lut, lut, lut};
   unsigned char *rows[] = {cyan, magenta, yellow};
@@ -736,8 +664,7 @@ static void add_held(unsigned char *__restrict row, const unsigned char *__restr
   int x = 0;
 #if defined(__GNUC__)
   typedef unsigned char bytes __attribute__((vector_size(16)));
-  for (; x + 16 <= n; x += 16)
-  {
+  for (; x + 16 <= n; x += 16) {
     bytes a, b;
     memcpy(&a, row + x, 16);
     memcpy(&b, add + x, 16);
@@ -747,8 +674,7 @@ static void add_held(unsigned char *__restrict row, const unsigned char *__restr
     memcpy(row + x, &sum, 16);
   }
 #endif
-  for (; x < n; x++)
-  {
+  for (; x < n; x++) {
     int v = row[x] + add[x];
     row[x] = (unsigned char)(v > 255 ? 255 : v);
   }
@@ -764,21 +690,17 @@ static void add_held(unsigned char *__restrict row, const unsigned char *__restr
 
 // Looks up every amount of a row in two tables: the first result replaces
 // the amount, the second goes to its own row.
-SCALAR_LOOKUPS static void split_row(unsigned char *__restrict row,
-                                     unsigned char *__restrict other, int n,
-                                     const unsigned char *kept,
-                                     const unsigned char *moved)
+SCALAR_LOOKUPS static void split_row(unsigned char *__restrict row, unsigned char *__restrict other,
+                                     int n, const unsigned char *kept, const unsigned char *moved)
 {
   int x = 0;
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
   // Eight amounts are read as one word and both results written as one
   // word each: the processor then tracks two stores instead of sixteen.
-  for (; x + 8 <= n; x += 8)
-  {
+  for (; x + 8 <= n; x += 8) {
     uint64_t amounts, keep = 0, move = 0;
     memcpy(&amounts, row + x, 8);
-    for (int j = 0; j < 64; j += 8)
-    {
+    for (int j = 0; j < 64; j += 8) {
       unsigned v = (unsigned)(amounts >> j) & 255;
       keep |= (uint64_t)kept[v] << j;
       move |= (uint64_t)moved[v] << j;
@@ -787,8 +709,7 @@ SCALAR_LOOKUPS static void split_row(unsigned char *__restrict row,
     memcpy(other + x, &move, 8);
   }
 #endif
-  for (; x < n; x++)
-  {
+  for (; x < n; x++) {
     unsigned v = row[x];
     other[x] = moved[v];
     row[x] = kept[v];
@@ -798,24 +719,23 @@ SCALAR_LOOKUPS static void split_row(unsigned char *__restrict row,
 // Black generation, and with light rows the light-ink split, over rows
 // that share no memory. Each pixel's inks depend on that pixel alone, so
 // the line goes table by table, a piece at a time.
-static void split_inks(int width, unsigned char *__restrict cyan,
-                       unsigned char *__restrict magenta,
-                       unsigned char *__restrict yellow,
-                       unsigned char *__restrict black,
+static void split_inks(int width, unsigned char *__restrict cyan, unsigned char *__restrict magenta,
+                       unsigned char *__restrict yellow, unsigned char *__restrict black,
                        unsigned char *__restrict light_cyan,
                        unsigned char *__restrict light_magenta)
 {
-  enum { kPiece = 512 };
-  unsigned char add[kPiece];
-  for (int x0 = 0; x0 < width; x0 += kPiece)
+  enum
   {
+    kPiece = 512
+  };
+  unsigned char add[kPiece];
+  for (int x0 = 0; x0 < width; x0 += kPiece) {
     int n = width - x0 < kPiece ? width - x0 : kPiece;
     split_row(black + x0, add, n, black_lut, color_lut);
     add_held(cyan + x0, add, n);
     add_held(magenta + x0, add, n);
     add_held(yellow + x0, add, n);
-    if (light_cyan)
-    {
+    if (light_cyan) {
       split_row(cyan + x0, light_cyan + x0, n, cyan_lut, lcyan_lut);
       split_row(magenta + x0, light_magenta + x0, n, magenta_lut, lmagenta_lut);
     }
@@ -824,19 +744,15 @@ static void split_inks(int width, unsigned char *__restrict cyan,
 
 // Dithers one line of a four-ink page after black generation.
 void cupsDither4(dither_state_t *state, const lut_entry_t *color_table,
-                 const lut_entry_t *black_table, unsigned char *cyan,
-                 unsigned char *magenta, unsigned char *yellow,
-                 unsigned char *black)
+                 const lut_entry_t *black_table, unsigned char *cyan, unsigned char *magenta,
+                 unsigned char *yellow, unsigned char *black)
 {
-  if (use_lut)
-  {
+  if (use_lut) {
     unsigned char *rows[] = {cyan, magenta, yellow, black};
-    if (any_overlap(rows, 4, state->width))
-    {
+    if (any_overlap(rows, 4, state->width)) {
       for (int x = 0; x < state->width; x++)
         generate_black(cyan + x, magenta + x, yellow + x, black + x);
-    }
-    else
+    } else
       split_inks(state->width, cyan, magenta, yellow, black, nullptr, nullptr);
   }
 
@@ -848,26 +764,21 @@ void cupsDither4(dither_state_t *state, const lut_entry_t *color_table,
 
 // Dithers one line of a six-ink page after black generation and light-ink split.
 void cupsDither6(dither_state_t *state, const lut_entry_t *color_table,
-                 const lut_entry_t *black_table, unsigned char *cyan,
-                 unsigned char *magenta, unsigned char *yellow,
-                 unsigned char *black, unsigned char *light_cyan,
+                 const lut_entry_t *black_table, unsigned char *cyan, unsigned char *magenta,
+                 unsigned char *yellow, unsigned char *black, unsigned char *light_cyan,
                  unsigned char *light_magenta)
 {
-  if (use_lut)
-  {
+  if (use_lut) {
     unsigned char *rows[] = {cyan, magenta, yellow, black, light_cyan, light_magenta};
-    if (any_overlap(rows, 6, state->width))
-    {
-      for (int x = 0; x < state->width; x++)
-      {
+    if (any_overlap(rows, 6, state->width)) {
+      for (int x = 0; x < state->width; x++) {
         generate_black(cyan + x, magenta + x, yellow + x, black + x);
         light_cyan[x] = lcyan_lut[cyan[x]];
         cyan[x] = cyan_lut[cyan[x]];
         light_magenta[x] = lmagenta_lut[magenta[x]];
         magenta[x] = magenta_lut[magenta[x]];
       }
-    }
-    else
+    } else
       split_inks(state->width, cyan, magenta, yellow, black, light_cyan, light_magenta);
   }
 
@@ -896,19 +807,17 @@ struct dither_line_s
   unsigned char *rows[kSideBySide];  // ink amounts in, dot levels out
   const cell_table *tables[kSideBySide];
   const uint32_t *first_weight[kSideBySide];  // each plane's share of the weights
-  uint32_t *block;                   // the generator's history, then the weights
+  uint32_t *block;                            // the generator's history, then the weights
 };
 
 // Makes the record of one line of up to planes inks, weights included.
 dither_line_t *cupsDitherLineNew(int width, int planes)
 {
-  if (width <= 0 || planes <= 0 || planes > kSideBySide)
-    return nullptr;
+  if (width <= 0 || planes <= 0 || planes > kSideBySide) return nullptr;
   size_t words = kWeightHistory + (size_t)planes * (size_t)width;
   dither_line_t *line = (dither_line_t *)calloc(1, sizeof(dither_line_t));
   uint32_t *block = (uint32_t *)malloc(words * sizeof(uint32_t));
-  if (line == nullptr || block == nullptr)
-  {
+  if (line == nullptr || block == nullptr) {
     free(line);
     free(block);
     return nullptr;
@@ -922,27 +831,22 @@ dither_line_t *cupsDitherLineNew(int width, int planes)
 // Releases a line record.
 void cupsDitherLineDelete(dither_line_t *line)
 {
-  if (line == nullptr)
-    return;
+  if (line == nullptr) return;
   free(line->block);
   free(line);
 }
 
 // Makes one line ready: black generation and the light split as cupsDither4
 // and cupsDither6 do them, the tables, and every plane's weights drawn.
-int cupsDitherPrepare(dither_state_t *state, dither_line_t *line,
-                      const lut_entry_t *color_table,
-                      const lut_entry_t *black_table,
-                      unsigned char *const *rows, int planes)
+int cupsDitherPrepare(dither_state_t *state, dither_line_t *line, const lut_entry_t *color_table,
+                      const lut_entry_t *black_table, unsigned char *const *rows, int planes)
 {
   if (state == nullptr || line == nullptr || rows == nullptr ||
-      (planes != 1 && planes != 3 && planes != 4 && planes != 6) ||
-      planes > state->planes || planes > line->capacity ||
-      state->width != line->width)
+      (planes != 1 && planes != 3 && planes != 4 && planes != 6) || planes > state->planes ||
+      planes > line->capacity || state->width != line->width)
     return 0;
 
-  if (!loginit)
-  {
+  if (!loginit) {
     fill_spread(logtable);
     loginit = 1;
   }
@@ -950,16 +854,12 @@ int cupsDitherPrepare(dither_state_t *state, dither_line_t *line,
   // Rows that share memory, or tables with absurd residuals, take the
   // one-thread calls, which dither them one pixel after the other.
   const int width = state->width;
-  if (any_overlap(rows, planes, width))
-    return 0;
+  if (any_overlap(rows, planes, width)) return 0;
   const lut_entry_t *luts[kSideBySide];
-  for (int p = 0; p < planes; p++)
-    luts[p] = planes == 1 || p == 3 ? black_table : color_table;
-  for (int p = 0; p < planes; p++)
-  {
+  for (int p = 0; p < planes; p++) luts[p] = planes == 1 || p == 3 ? black_table : color_table;
+  for (int p = 0; p < planes; p++) {
     line->tables[p] = p > 0 && luts[p] == luts[p - 1] ? line->tables[p - 1] : cells_of(luts[p]);
-    if (!line->tables[p]->tame)
-      return 0;
+    if (!line->tables[p]->tame) return 0;
   }
 
   if (use_lut && planes >= 4)
@@ -968,8 +868,7 @@ int cupsDitherPrepare(dither_state_t *state, dither_line_t *line,
 
   uint32_t *weights = line->block + kWeightHistory;
   size_t drawn = 0;
-  for (int p = 0; p < planes; p++)
-  {
+  for (int p = 0; p < planes; p++) {
     line->rows[p] = rows[p];
     line->first_weight[p] = weights + drawn;
     drawn += count_inked(rows[p], width);
@@ -984,22 +883,18 @@ int cupsDitherPrepare(dither_state_t *state, dither_line_t *line,
 
 // Dithers count planes of a ready line, first and on. Other threads may
 // dither the line's other planes at the same time.
-void cupsDitherPlanes(dither_state_t *state, const dither_line_t *line,
-                      int first, int count)
+void cupsDitherPlanes(dither_state_t *state, const dither_line_t *line, int first, int count)
 {
   if (state == nullptr || line == nullptr || first < 0 || count <= 0 ||
       first + count > line->planes || state->width != line->width)
     return;
 
   // Planes that follow each other with the same table run side by side.
-  for (int end = first + count, n; first < end; first += n)
-  {
+  for (int end = first + count, n; first < end; first += n) {
     n = 1;
-    while (first + n < end && line->tables[first + n] == line->tables[first])
-      n++;
+    while (first + n < end && line->tables[first + n] == line->tables[first]) n++;
     const uint32_t *weight[kSideBySide];
-    for (int i = 0; i < n; i++)
-      weight[i] = line->first_weight[first + i];
+    for (int i = 0; i < n; i++) weight[i] = line->first_weight[first + i];
     if (line->direction == 0)
       dither_run<1>(state, line->rows + first, first, n, line->tables[first], weight);
     else
@@ -1008,9 +903,8 @@ void cupsDitherPlanes(dither_state_t *state, const dither_line_t *line,
 }
 
 // Dithers one plane of a line of 16-bit samples into dot levels.
-void cupsDitherN(dither_state_t *state, const lut_entry_t *lut,
-                 const unsigned short *samples, int step,
-                 unsigned char *out, int plane)
+void cupsDitherN(dither_state_t *state, const lut_entry_t *lut, const unsigned short *samples,
+                 int step, unsigned char *out, int plane)
 {
   // The direction stays: the caller flips it once all planes of the line
   // are done.
@@ -1019,15 +913,13 @@ void cupsDitherN(dither_state_t *state, const lut_entry_t *lut,
   static int logtable_n[kSpreadCells];
   static int loginit_n = 0;
 
-  if (!loginit_n)
-  {
+  if (!loginit_n) {
     fill_spread(logtable_n);
     loginit_n = 1;
   }
 
   const int width = state->width;
-  if (width <= 0 || plane < 0 || plane >= state->planes)
-    return;
+  if (width <= 0 || plane < 0 || plane >= state->planes) return;
 
   const int *cur;
   int *next;
@@ -1044,12 +936,10 @@ void cupsDitherN(dither_state_t *state, const lut_entry_t *lut,
   uint32_t near = 0;
   uint32_t far = 0;
 
-  for (; x != end; x += dx)
-  {
+  for (; x != end; x += dx) {
     unsigned sample = samples[x * step];
 
-    if (sample == 0)
-    {
+    if (sample == 0) {
       out[x] = 0;
       next[x - dx] = (int)near;
       near = far;
@@ -1086,8 +976,7 @@ void cupsDitherSetBlackGeneration(int start, int end)
   start = start < 0 ? 0 : (start > 255 ? 255 : start);
   end = end < 0 ? 0 : (end > 255 ? 255 : end);
 
-  if (start == 0 && end == 255)
-  {
+  if (start == 0 && end == 255) {
     use_lut = 0;
     return;
   }
@@ -1095,26 +984,22 @@ void cupsDitherSetBlackGeneration(int start, int end)
   use_lut = 1;
 
   int i = 0;
-  for (; i < start; i++)
-  {
+  for (; i < start; i++) {
     black_lut[i] = 0;
     color_lut[i] = (unsigned char)i;
   }
-  for (; i < end; i++)
-  {
+  for (; i < end; i++) {
     black_lut[i] = (unsigned char)(end * (i - start) / (end - start));
     color_lut[i] = (unsigned char)(start - (i - start) * start / (end - start));
   }
-  for (; i <= 255; i++)
-  {
+  for (; i <= 255; i++) {
     black_lut[i] = (unsigned char)i;
     color_lut[i] = 0;
   }
 }
 
 // Fills one dark/light ink pair's split tables from the light ink's share.
-static void set_light_split(unsigned char *dark, unsigned char *light,
-                            float ratio)
+static void set_light_split(unsigned char *dark, unsigned char *light, float ratio)
 {
   // The light ink takes ratio of the amount; the dark ink gives up only a
   // third of that, as a light dot carries about a third of the dye.
@@ -1125,8 +1010,7 @@ static void set_light_split(unsigned char *dark, unsigned char *light,
   else if (r > 1.0)
     r = 1.0;
 
-  for (int i = 0; i < 256; i++)
-  {
+  for (int i = 0; i < 256; i++) {
     dark[i] = (unsigned char)std::floor(i * (1.0 - r / 3.0) + 0.5);
     light[i] = (unsigned char)std::floor(i * r + 0.5);
   }

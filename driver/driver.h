@@ -17,8 +17,8 @@ extern "C" {
    residual ink (amount minus the level's nominal value) the dither spreads. */
 typedef struct lut_entry_s
 {
-  int pixel;  /* dot level, 0 (no dot) to num_values - 1 */
-  int error;  /* cell index minus the chosen level's value */
+  int pixel; /* dot level, 0 (no dot) to num_values - 1 */
+  int error; /* cell index minus the chosen level's value */
 } lut_entry_t;
 
 /* Error-diffusion state of one page. Each plane has two error rows of
@@ -26,10 +26,10 @@ typedef struct lut_entry_s
    planes + k, which swap roles as the scan direction flips. */
 typedef struct dither_state_s
 {
-  int width;      /* pixels per line */
-  int planes;     /* ink planes sharing the record */
-  int direction;  /* 0: next line runs left to right; 1: right to left */
-  int *errors;    /* 2 * planes rows of width + 4 cells, error x 128 */
+  int width;     /* pixels per line */
+  int planes;    /* ink planes sharing the record */
+  int direction; /* 0: next line runs left to right; 1: right to left */
+  int *errors;   /* 2 * planes rows of width + 4 cells, error x 128 */
 } dither_state_t;
 
 /* Dot lookup tables */
@@ -41,19 +41,15 @@ dither_state_t *cupsDitherNew(int width, int planes);
 void cupsDitherDelete(dither_state_t *state);
 
 /* Dither one line of 8-bit ink amounts in place into dot levels. */
-void cupsDither1(dither_state_t *state, const lut_entry_t *lut,
-                 unsigned char *black);
-void cupsDither3(dither_state_t *state, const lut_entry_t *lut,
-                 unsigned char *cyan, unsigned char *magenta,
-                 unsigned char *yellow);
+void cupsDither1(dither_state_t *state, const lut_entry_t *lut, unsigned char *black);
+void cupsDither3(dither_state_t *state, const lut_entry_t *lut, unsigned char *cyan,
+                 unsigned char *magenta, unsigned char *yellow);
 void cupsDither4(dither_state_t *state, const lut_entry_t *color_table,
-                 const lut_entry_t *black_table, unsigned char *cyan,
-                 unsigned char *magenta, unsigned char *yellow,
-                 unsigned char *black);
+                 const lut_entry_t *black_table, unsigned char *cyan, unsigned char *magenta,
+                 unsigned char *yellow, unsigned char *black);
 void cupsDither6(dither_state_t *state, const lut_entry_t *color_table,
-                 const lut_entry_t *black_table, unsigned char *cyan,
-                 unsigned char *magenta, unsigned char *yellow,
-                 unsigned char *black, unsigned char *light_cyan,
+                 const lut_entry_t *black_table, unsigned char *cyan, unsigned char *magenta,
+                 unsigned char *yellow, unsigned char *black, unsigned char *light_cyan,
                  unsigned char *light_magenta);
 
 /* Lines dithered on several threads: cupsDitherPrepare makes a line ready
@@ -69,17 +65,13 @@ void cupsDither6(dither_state_t *state, const lut_entry_t *color_table,
 typedef struct dither_line_s dither_line_t;
 dither_line_t *cupsDitherLineNew(int width, int planes);
 void cupsDitherLineDelete(dither_line_t *line);
-int cupsDitherPrepare(dither_state_t *state, dither_line_t *line,
-                      const lut_entry_t *color_table,
-                      const lut_entry_t *black_table,
-                      unsigned char *const *rows, int planes);
-void cupsDitherPlanes(dither_state_t *state, const dither_line_t *line,
-                      int first, int count);
+int cupsDitherPrepare(dither_state_t *state, dither_line_t *line, const lut_entry_t *color_table,
+                      const lut_entry_t *black_table, unsigned char *const *rows, int planes);
+void cupsDitherPlanes(dither_state_t *state, const dither_line_t *line, int first, int count);
 
 /* Dither one plane of 16-bit samples (every step-th sample) into out. */
-void cupsDitherN(dither_state_t *state, const lut_entry_t *lut,
-                 const unsigned short *samples, int step,
-                 unsigned char *out, int plane);
+void cupsDitherN(dither_state_t *state, const lut_entry_t *lut, const unsigned short *samples,
+                 int step, unsigned char *out, int plane);
 
 /* Process-wide ink settings, kept from page to page. */
 void cupsDitherSetBlackGeneration(int start, int end);
@@ -87,26 +79,22 @@ void cupsDitherSetLightCyan(float ratio);
 void cupsDitherSetLightMagenta(float ratio);
 
 /* Bit packing */
-void cupsPackHorizontal(const unsigned char *ipixels, unsigned char *obytes,
-                        int width, unsigned char clearto, int step);
-void cupsPackHorizontal2(const unsigned char *ipixels, unsigned char *obytes,
-                         int width, int step);
-void cupsPackHorizontalBit(const unsigned char *ipixels,
-                           unsigned char *obytes, int width,
+void cupsPackHorizontal(const unsigned char *ipixels, unsigned char *obytes, int width,
+                        unsigned char clearto, int step);
+void cupsPackHorizontal2(const unsigned char *ipixels, unsigned char *obytes, int width, int step);
+void cupsPackHorizontalBit(const unsigned char *ipixels, unsigned char *obytes, int width,
                            unsigned char clearto, unsigned char bit);
-void cupsPackVertical(const unsigned char *ipixels, unsigned char *obytes,
-                      int width, unsigned char bit, int step);
+void cupsPackVertical(const unsigned char *ipixels, unsigned char *obytes, int width,
+                      unsigned char bit, int step);
 
 /* PackBits: encode length bytes into out (room for limit bytes); returns the
    encoded length, or 0 when the encoding would not be shorter than limit.
    Runs go on across row boundaries: a band is one buffer. */
-size_t cupsPackBits(const unsigned char *data, size_t length, unsigned char *out,
-                    size_t limit);
+size_t cupsPackBits(const unsigned char *data, size_t length, unsigned char *out, size_t limit);
 
 /* Blank checks */
 int cupsCheckBytes(const unsigned char *bytes, int length);
-int cupsCheckValue(const unsigned char *bytes, int length,
-                   unsigned char value);
+int cupsCheckValue(const unsigned char *bytes, int length, unsigned char value);
 
 #ifdef __cplusplus
 }

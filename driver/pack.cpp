@@ -38,23 +38,18 @@ void cupsPackHorizontal(const unsigned char *ipixels, unsigned char *obytes, int
   const ptrdiff_t s = step;
   ptrdiff_t i = 0;
 
-  if (s == 1 && kLittleEndian)
-  {
+  if (s == 1 && kLittleEndian) {
     // Eight neighbouring pixels are one word.
-    for (; width - i > 7; i += 8)
-    {
+    for (; width - i > 7; i += 8) {
       uint64_t word;
       memcpy(&word, ipixels + i, 8);
       *obytes++ = (unsigned char)(clearto ^ gather_dots(inked_bytes(word) >> 7));
     }
-  }
-  else if (s == 2 && kLittleEndian)
-  {
+  } else if (s == 2 && kLittleEndian) {
     // One interleave column of two: the pixels are the even bytes of
     // fifteen. Bytes 0..7 hold pixels 0..3 in their even bytes, bytes
     // 7..14 pixels 4..7 in their odd ones; nothing past pixel 7 is read.
-    for (; width - i > 7; i += 8)
-    {
+    for (; width - i > 7; i += 8) {
       const unsigned char *p = ipixels + 2 * i;
       uint64_t low, high;
       memcpy(&low, p, 8);
@@ -67,11 +62,8 @@ void cupsPackHorizontal(const unsigned char *ipixels, unsigned char *obytes, int
                       (unsigned)((high * 0x0008000400020001ull) >> 56);
       *obytes++ = (unsigned char)(clearto ^ bits);
     }
-  }
-  else
-  {
-    for (; width - i > 7; i += 8)
-    {
+  } else {
+    for (; width - i > 7; i += 8) {
       const unsigned char *p = ipixels + i * s;
       unsigned bits = 0;
       for (int k = 0; k < 8; k++) bits |= (unsigned)(p[k * s] != 0) << (7 - k);
@@ -79,8 +71,7 @@ void cupsPackHorizontal(const unsigned char *ipixels, unsigned char *obytes, int
     }
   }
 
-  if (i < width)
-  {
+  if (i < width) {
     unsigned bits = 0;
     for (unsigned mask = 0x80; i < width; i++, mask >>= 1) bits |= ipixels[i * s] != 0 ? mask : 0;
     *obytes = (unsigned char)(clearto ^ bits);
@@ -93,14 +84,12 @@ void cupsPackHorizontal2(const unsigned char *ipixels, unsigned char *obytes, in
   const ptrdiff_t s = step;
   ptrdiff_t i = 0;
 
-  if (s == 1 && kLittleEndian)
-  {
+  if (s == 1 && kLittleEndian) {
     // Eight levels of 0..3 in one word, four to an output byte: one
     // multiply per four moves level k's two bits to bits 31 - 2k and
     // 30 - 2k. A word with a larger value leaves the rest of the row to the
     // long way below, where high bits spill into the fields before them.
-    for (; width - i > 7; i += 8)
-    {
+    for (; width - i > 7; i += 8) {
       uint64_t word;
       memcpy(&word, ipixels + i, 8);
       if (word & 0xfcfcfcfcfcfcfcfcull) break;
@@ -111,8 +100,7 @@ void cupsPackHorizontal2(const unsigned char *ipixels, unsigned char *obytes, in
     }
   }
 
-  for (; width - i > 3; i += 4)
-  {
+  for (; width - i > 3; i += 4) {
     const unsigned char *p = ipixels + i * s;
     unsigned b = p[0];
 
@@ -122,8 +110,7 @@ void cupsPackHorizontal2(const unsigned char *ipixels, unsigned char *obytes, in
     *obytes++ = (unsigned char)b;
   }
 
-  if (i < width)
-  {
+  if (i < width) {
     unsigned b = 0;
     int shift = 8;
 
@@ -139,15 +126,13 @@ void cupsPackHorizontalBit(const unsigned char *ipixels, unsigned char *obytes, 
   const uint64_t bits = 0x0101010101010101ull * bit;
   int i = 0;
 
-  for (; kLittleEndian && width - i > 7; i += 8)
-  {
+  for (; kLittleEndian && width - i > 7; i += 8) {
     uint64_t word;
     memcpy(&word, ipixels + i, 8);
     *obytes++ = (unsigned char)(clearto ^ gather_dots(inked_bytes(word & bits) >> 7));
   }
 
-  if (i < width)
-  {
+  if (i < width) {
     unsigned char b = clearto;
 
     for (unsigned char mask = 0x80; i < width; i++, mask >>= 1)
@@ -170,22 +155,16 @@ void cupsPackVertical(const unsigned char *ipixels, unsigned char *obytes, int w
 // other but never leave the run.
 static inline void copy_run(unsigned char *to, const unsigned char *from, long n)
 {
-  if (n >= 16)
-  {
+  if (n >= 16) {
     for (long i = 0; i + 16 <= n; i += 16) memcpy(to + i, from + i, 16);
     memcpy(to + n - 16, from + n - 16, 16);
-  }
-  else if (n >= 8)
-  {
+  } else if (n >= 8) {
     memcpy(to, from, 8);
     memcpy(to + n - 8, from + n - 8, 8);
-  }
-  else if (n >= 4)
-  {
+  } else if (n >= 4) {
     memcpy(to, from, 4);
     memcpy(to + n - 4, from + n - 4, 4);
-  }
-  else
+  } else
     for (long i = 0; i < n; i++) to[i] = from[i];
 }
 
@@ -197,28 +176,22 @@ size_t cupsPackBits(const unsigned char *data, size_t length, unsigned char *out
   const unsigned char *s = data, *end = data + length;
   size_t used = 0;
 
-  while (s < end)
-  {
-    if (s == end - 1)
-    {
+  while (s < end) {
+    if (s == end - 1) {
       if (used + 2 >= limit) return 0;
       out[used++] = 0;
       out[used++] = *s++;
-    }
-    else if (s[0] == s[1])
-    {
+    } else if (s[0] == s[1]) {
       // A repeat run ends at the first other byte, at 127 bytes or at the
       // end of the data.
       long max = end - s < 127 ? (long)(end - s) : 127;
       long n = 2;
 #if defined(__GNUC__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
       const uint64_t pattern = 0x0101010101010101ull * s[0];
-      for (; n + 8 <= max; n += 8)
-      {
+      for (; n + 8 <= max; n += 8) {
         uint64_t w;
         memcpy(&w, s + n, 8);
-        if (w != pattern)
-        {
+        if (w != pattern) {
           n += __builtin_ctzll(w ^ pattern) / 8;
           break;
         }
@@ -229,38 +202,32 @@ size_t cupsPackBits(const unsigned char *data, size_t length, unsigned char *out
       out[used++] = (unsigned char)(1 - n);
       out[used++] = s[0];
       s += n;
-    }
-    else
-    {
+    } else {
       // A literal run ends before the first byte that equals its
       // successor, at 127 bytes, or before the last byte of the data.
       long max = end - 1 - s < 127 ? (long)(end - 1 - s) : 127;
       long n = 1;
 #if defined(__SSE2__) && defined(__GNUC__)
       typedef char bytes16 __attribute__((vector_size(16)));
-      for (; n + 16 <= max; n += 16)
-      {
+      for (; n + 16 <= max; n += 16) {
         bytes16 here, next;
         memcpy(&here, s + n, 16);
         memcpy(&next, s + n + 1, 16);
         unsigned same = (unsigned)__builtin_ia32_pmovmskb128((bytes16)(here == next));
-        if (same)
-        {
+        if (same) {
           n += __builtin_ctz(same);
           break;
         }
       }
 #elif defined(__GNUC__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
       const uint64_t ones = 0x0101010101010101ull, highs = 0x8080808080808080ull;
-      for (; n + 8 <= max; n += 8)
-      {
+      for (; n + 8 <= max; n += 8) {
         uint64_t here, next;
         memcpy(&here, s + n, 8);
         memcpy(&next, s + n + 1, 8);
         uint64_t diff = here ^ next;
         uint64_t same = (diff - ones) & ~diff & highs;
-        if (same)
-        {
+        if (same) {
           n += __builtin_ctzll(same) / 8;
           break;
         }

@@ -557,8 +557,7 @@ static bool FlushOutput()
 // in several commands so the paper still lands on the right row.
 static void WriteVerticalFeed(int feed)
 {
-  while (feed > 65535)
-  {
+  while (feed > 65535) {
     WriteParen('v', {Le16(65535)});
     feed -= 65535;
   }
@@ -654,14 +653,12 @@ int main(int argc, char *argv[])
   RasterEnded = false;
   size_t before_header = 0;
   while (ok && raster && !Cancelled &&
-         (before_header = input.bytes, errno = 0, cupsRasterReadHeader2(raster, &header)))
-  {
+         (before_header = input.bytes, errno = 0, cupsRasterReadHeader2(raster, &header))) {
     page++;
 
     page_plan_t plan;
     char text[256];
-    if (const char *refusal = MakePagePlan(&header, &plan, text, sizeof(text)))
-    {
+    if (const char *refusal = MakePagePlan(&header, &plan, text, sizeof(text))) {
       ok = Fatal("Page %d: %s", page, refusal);
       break;
     }
@@ -674,8 +671,7 @@ int main(int argc, char *argv[])
 
     // Once the data has run out the rest of the page is blank: stop there
     // rather than walk every empty line a broken header promises (billions).
-    for (unsigned y = 0; ok && y < header.cupsHeight && !RasterEnded && !Cancelled; y++)
-    {
+    for (unsigned y = 0; ok && y < header.cupsHeight && !RasterEnded && !Cancelled; y++) {
       if ((y & 127) == 0)
         fprintf(stderr, "INFO: Printing page %d, %u%% complete...\n", page,
                 (unsigned)((uint64_t)y * 100 / header.cupsHeight));
@@ -719,16 +715,13 @@ int main(int argc, char *argv[])
 // it still takes data.
 static int EndJob(bool ok, int page)
 {
-  if (ok)
-  {
+  if (ok) {
     Shutdown();
     ok = FlushOutput();
   }
-  if (!ok)
-  {
+  if (!ok) {
     FreePageBuffers();
-    if (!OutputBroken)
-    {
+    if (!OutputBroken) {
       Shutdown();
       fflush(stdout);
     }
@@ -737,10 +730,8 @@ static int EndJob(bool ok, int page)
   }
   CloseJob();
 
-  if (Cancelled)
-  {
-    if (page == 0)
-    {
+  if (Cancelled) {
+    if (page == 0) {
       fputs("INFO: The job was cancelled before its first page; the printer was reset.\n", stderr);
       return 1;
     }
@@ -751,8 +742,7 @@ static int EndJob(bool ok, int page)
     return 0;
   }
 
-  if (page == 0)
-  {
+  if (page == 0) {
     fputs("ERROR: No pages found!\n", stderr);
     return 1;
   }
@@ -764,15 +754,13 @@ static int EndJob(bool ok, int page)
 // raster: it is a job of no pages.
 static bool OpenJob(int argc, char *argv[], RasterInput *input)
 {
-  if (argc != 6 && argc != 7)
-  {
+  if (argc != 6 && argc != 7) {
     fputs("ERROR: inkbands job-id user title copies options [file]\n", stderr);
     return false;
   }
 
   const char *ppdname = getenv("PPD");
-  if (!ppdname || !*ppdname)
-  {
+  if (!ppdname || !*ppdname) {
     fputs("ERROR: No PPD file specified (set the PPD environment variable).\n", stderr);
     return false;
   }
@@ -782,14 +770,12 @@ static bool OpenJob(int argc, char *argv[], RasterInput *input)
   int ppdfd = open(ppdname, O_RDONLY);
   int reason = ppdfd < 0 ? errno : fstat(ppdfd, &info) ? errno : S_ISDIR(info.st_mode) ? EISDIR : 0;
   if (ppdfd >= 0) close(ppdfd);
-  if (reason)
-  {
+  if (reason) {
     fprintf(stderr, "ERROR: Unable to open PPD file \"%s\" - %s.\n", ppdname, strerror(reason));
     return false;
   }
   JobPpd = ppdOpenFile(ppdname);
-  if (!JobPpd)
-  {
+  if (!JobPpd) {
     int line = 0;
     ppd_status_t status = ppdLastError(&line);
     if (line > 0)
@@ -802,11 +788,9 @@ static bool OpenJob(int argc, char *argv[], RasterInput *input)
   }
 
   JobFd = 0;
-  if (argc == 7)
-  {
+  if (argc == 7) {
     JobFd = open(argv[6], O_RDONLY);
-    if (JobFd == -1)
-    {
+    if (JobFd == -1) {
       JobFd = 0;
       fprintf(stderr, "ERROR: Unable to open raster file - %s\n", strerror(errno));
       CloseJob();
@@ -816,14 +800,12 @@ static bool OpenJob(int argc, char *argv[], RasterInput *input)
 
   input->fd = JobFd;
   JobRaster = cupsRasterOpenIO(ReadRaster, input, CUPS_RASTER_READ);
-  if (!JobRaster && input->error)
-  {
+  if (!JobRaster && input->error) {
     fprintf(stderr, "ERROR: Unable to read raster data - %s\n", strerror(input->error));
     CloseJob();
     return false;
   }
-  if (!JobRaster && input->bytes > 0)
-  {
+  if (!JobRaster && input->bytes > 0) {
     fputs("ERROR: Unable to read raster data.\n", stderr);
     CloseJob();
     return false;
@@ -834,8 +816,7 @@ static bool OpenJob(int argc, char *argv[], RasterInput *input)
 // Take a desktop printer out of packet mode and reset it.
 static void Setup()
 {
-  if (JobFamily.flags & kDesk)
-  {
+  if (JobFamily.flags & kDesk) {
     putbytes(kExitPacketMode, sizeof(kExitPacketMode) - 1);
     putbytes(kReset, 2);
   }
@@ -888,8 +869,7 @@ static void PageWeave(const page_header_t *header, page_plan_t *plan)
 // Ink planes the colour space asks for.
 static int PagePlanes(const page_header_t *header)
 {
-  switch (FieldValue(header->cupsColorSpace))
-  {
+  switch (FieldValue(header->cupsColorSpace)) {
   case CUPS_CSPACE_K: return 1;
   case CUPS_CSPACE_KCMY: return 4;
   case CUPS_CSPACE_KCMYcm: return 6;
@@ -902,8 +882,7 @@ static int PagePlanes(const page_header_t *header)
 static int PageTop(const page_header_t *header, const page_plan_t &plan)
 {
   int top = 0;
-  if (JobPpd->num_sizes >= 2)
-  {
+  if (JobPpd->num_sizes >= 2) {
     double rows =
         ((double)JobPpd->sizes[1].length - JobPpd->sizes[1].top) * header->HWResolution[1] / 72.0;
     if (rows > INT_MAX) rows = INT_MAX;
@@ -912,15 +891,12 @@ static int PageTop(const page_header_t *header, const page_plan_t &plan)
   }
   // The head offsets are formed in 64 bits: a broken header's nozzle count
   // (up to 2^31) must not overflow on its way to the check that refuses it.
-  if (JobFamily.head == kHeadOffsetEven)
-  {
+  if (JobFamily.head == kHeadOffsetEven) {
     long long even = plan.row_max / plan.asked_step;
     if (even & 1) even++;
     long long moved = top - 2 * even * plan.asked_step;
     top = moved < 0 ? 0 : (int)moved;
-  }
-  else if (JobFamily.head == kHeadStaggered)
-  {
+  } else if (JobFamily.head == kHeadStaggered) {
     long long moved = top - 2LL * plan.row_max;
     top = moved < 0 ? 0 : (int)moved;
   }
@@ -942,8 +918,7 @@ static void BandGeometry(page_plan_t *plan)
     plan->row_count = triple((plan->row_count + 1LL) & ~1LL);
   else
     plan->row_count = triple(plan->row_count);
-  if (JobFamily.head == kHeadGreySplit)
-  {
+  if (JobFamily.head == kHeadGreySplit) {
     // Fewer than three nozzle rows between dots cannot be split three ways;
     // the head then steps one row at a time.
     plan->row_step = plan->asked_step / 3 < 1 ? 1 : plan->asked_step / 3;
@@ -961,34 +936,29 @@ static const char *CheckPage(const page_header_t *header, const page_plan_t &pla
                              size_t size)
 {
   unsigned xdpi = header->HWResolution[0], ydpi = header->HWResolution[1];
-  if (xdpi == 0 || ydpi == 0 || xdpi > kMaxResolution || ydpi > kMaxResolution)
-  {
+  if (xdpi == 0 || ydpi == 0 || xdpi > kMaxResolution || ydpi > kMaxResolution) {
     snprintf(text, size, "unsupported resolution %ux%u dpi.", xdpi, ydpi);
     return text;
   }
-  if (header->cupsBitsPerColor != 1 && header->cupsBitsPerColor != 8)
-  {
+  if (header->cupsBitsPerColor != 1 && header->cupsBitsPerColor != 8) {
     snprintf(text, size, "%u bits per colour are not supported (1 or 8).",
              header->cupsBitsPerColor);
     return text;
   }
-  if (header->cupsWidth == 0)
-  {
+  if (header->cupsWidth == 0) {
     snprintf(text, size, "the page is 0 pixels wide.");
     return text;
   }
 
   int planes = plan.planes, bits = plan.bit_planes, cols = plan.col_step;
-  if (planes > 1 && FieldValue(header->cupsColorOrder) != CUPS_ORDER_BANDED)
-  {
+  if (planes > 1 && FieldValue(header->cupsColorOrder) != CUPS_ORDER_BANDED) {
     snprintf(text, size, "colour order %u is not supported (banded only).",
              FieldValue(header->cupsColorOrder));
     return text;
   }
 
   uint64_t slots = (uint64_t)plan.asked_step * (uint64_t)cols;
-  if (plan.row_max > 1 && slots > kBandSlots)
-  {
+  if (plan.row_max > 1 && slots > kBandSlots) {
     snprintf(text, size, "an interleave of %d columns by %d rows needs more than %d head passes.",
              cols, plan.asked_step, kBandSlots);
     return text;
@@ -1000,29 +970,24 @@ static const char *CheckPage(const page_header_t *header, const page_plan_t &pla
   // The raster line must hold each plane's row where the band engine
   // looks for it.
   uint64_t line = header->cupsBytesPerLine;
-  if (header->cupsBitsPerColor == 1)
-  {
+  if (header->cupsBitsPerColor == 1) {
     // One-bit dots read as two-bit dots would print a squeezed, garbled
     // page.
-    if (bits > 1)
-    {
+    if (bits > 1) {
       snprintf(text, size,
                "pre-dithered 1-bit pages cannot be printed with 2-bit dots "
                "(cupsCompression %u at %ux%u dpi).",
                header->cupsCompression, xdpi, ydpi);
       return text;
     }
-    if (line != (uint64_t)planes * rowbytes)
-    {
+    if (line != (uint64_t)planes * rowbytes) {
       snprintf(text, size,
                "%u bytes per line do not match %d inks of %llu bytes of "
                "pre-dithered dots each.",
                header->cupsBytesPerLine, planes, (unsigned long long)rowbytes);
       return text;
     }
-  }
-  else if (line != (uint64_t)planes * width && !(planes == 6 && line == 4 * width))
-  {
+  } else if (line != (uint64_t)planes * width && !(planes == 6 && line == 4 * width)) {
     snprintf(text, size, "%u bytes per line do not match %u pixels of %d inks.",
              header->cupsBytesPerLine, header->cupsWidth, planes);
     return text;
@@ -1045,21 +1010,18 @@ static const char *CheckCommands(const page_header_t *header, const page_plan_t 
   bool escape_i = JobFamily.command == kEscI;
   unsigned hunit = (unsigned)cols * 3600 / xdpi;
   unsigned vunit = (unsigned)rowstep * 3600 / ydpi;
-  if (escape_i && (rowbytes > 65535 || rowcount > 65535))
-  {
+  if (escape_i && (rowbytes > 65535 || rowcount > 65535)) {
     snprintf(text, size, "bands of %d rows of %llu bytes are too large for the printer.", rowcount,
              (unsigned long long)rowbytes);
     return text;
   }
-  if (!escape_i && (rowbytes * 8 > 65535 || rowcount > 255 || hunit > 255 || vunit > 255))
-  {
+  if (!escape_i && (rowbytes * 8 > 65535 || rowcount > 255 || hunit > 255 || vunit > 255)) {
     snprintf(text, size, "bands of %d rows of %llu dots are too large for the printer.", rowcount,
              (unsigned long long)rowbytes * 8);
     return text;
   }
   unsigned base = plan.raster_base;
-  if (base && ((uint64_t)(base / ydpi) * rowstep > 255 || (uint64_t)(base / xdpi) * cols > 255))
-  {
+  if (base && ((uint64_t)(base / ydpi) * rowstep > 255 || (uint64_t)(base / xdpi) * cols > 255)) {
     snprintf(text, size,
              "an interleave of %d columns by %d rows at %ux%u dpi does not fit the "
              "printer's raster unit.",
@@ -1080,24 +1042,21 @@ static const char *CheckCommands(const page_header_t *header, const page_plan_t 
     unit = base;
   else if (!escape_i && ((unsigned)cols * 3600 % xdpi || (unsigned)rowstep * 3600 % ydpi))
     unit = 3600;
-  if (unit)
-  {
+  if (unit) {
     snprintf(text, size,
              "%ux%u dpi in %d interleave columns cannot be expressed in the "
              "printer's units of 1/%u inch.",
              xdpi, ydpi, cols, unit);
     return text;
   }
-  if (!escape_i && bits > 1)
-  {
+  if (!escape_i && bits > 1) {
     snprintf(text, size,
              "family %d prints 1-bit dots only; 2-bit dots (cupsCompression %u) "
              "cannot be sent to it.",
              JobFamily.number, header->cupsCompression);
     return text;
   }
-  if ((JobFamily.flags & kNoLightInks) && planes == 6)
-  {
+  if ((JobFamily.flags & kNoLightInks) && planes == 6) {
     snprintf(text, size,
              "family %d printers have no light inks; six-ink pages cannot be printed "
              "on them.",
@@ -1124,8 +1083,7 @@ static const char *CheckPageSize(const page_header_t *header, const page_plan_t 
   uint64_t length = (uint64_t)header->PageSize[1] * ydpi / 72;
   uint64_t width_rows = (uint64_t)header->PageSize[0] * ydpi / 72;
   uint64_t bottom = (uint64_t)(unsigned)plan.top + header->cupsHeight;
-  if (plan.top > 65535)
-  {
+  if (plan.top > 65535) {
     snprintf(text, size,
              "a top margin of %d rows at %u dpi (from the PPD's page sizes) is more "
              "than the printer's commands carry (65535).",
@@ -1137,16 +1095,15 @@ static const char *CheckPageSize(const page_header_t *header, const page_plan_t 
   for (const auto &paper : kPaperCodes) coded = coded || paper.length == header->PageSize[1];
   // The MS command's custom size counts 1/360 inch in 16 bits.
   if (plan.paper_size && !coded &&
-      ((uint64_t)header->PageSize[0] * 5 > 65535 || (uint64_t)header->PageSize[1] * 5 > 65535))
-  {
+      ((uint64_t)header->PageSize[0] * 5 > 65535 || (uint64_t)header->PageSize[1] * 5 > 65535)) {
     snprintf(text, size,
              "a custom page of %u x %u points is more than the printer's paper size "
              "command carries (13107 points).",
              header->PageSize[0], header->PageSize[1]);
     return text;
   }
-  if ((plan.long_pages ? bottom : length) > most || length > UINT32_MAX || width_rows > UINT32_MAX)
-  {
+  if ((plan.long_pages ? bottom : length) > most || length > UINT32_MAX ||
+      width_rows > UINT32_MAX) {
     snprintf(text, size,
              "a page of %u x %u points at %u dpi is more than the printer's page "
              "commands carry (%llu rows).",
@@ -1163,8 +1120,7 @@ static const char *CheckPageSize(const page_header_t *header, const page_plan_t 
   else
     memory += (uint64_t)planes * rowbytes;
   if (header->cupsCompression) memory += 5 * (band ? band : 1);
-  if (memory > kMaxPageMemory)
-  {
+  if (memory > kMaxPageMemory) {
     snprintf(text, size,
              "the page would need %llu MB of memory (%u pixels wide, %d rows per "
              "pass).",
@@ -1186,8 +1142,7 @@ static int DotCode(const page_header_t *header, int bit_planes, int paper_class)
   const char *media = header->MediaType;
   bool plain = !strcmp(media, "Plain"), film = !strcmp(media, "Transparency");
   bool yes = true;
-  switch (code.rule)
-  {
+  switch (code.rule) {
   case kAnyMedia: yes = true; break;
   case kFilm: yes = film; break;
   case kPlainOrFilm: yes = plain || film; break;
@@ -1204,8 +1159,7 @@ static const int *DotSizeRow(const page_header_t *header, int bit_planes, int pa
                              int *values)
 {
   unsigned x = header->HWResolution[0], y = header->HWResolution[1];
-  for (const dot_row_t *row = JobFamily.dots; row->table; row++)
-  {
+  for (const dot_row_t *row = JobFamily.dots; row->table; row++) {
     if (row->x != x || (row->y && row->y != y)) continue;
     if ((row->when == kThreeLevels && header->cupsCompression <= 1) ||
         (row->when == kTwoBit && bit_planes == 1))
@@ -1259,17 +1213,13 @@ static const char *MakePagePlan(const page_header_t *header, page_plan_t *plan, 
       (int)((header->cupsWidth / (unsigned)plan->col_step * (unsigned)plan->bit_planes + 7) / 8);
   plan->row_feed = plan->asked_feed;
   plan->offset_head = family.head == kHeadOffsetEven || family.head == kHeadStaggered;
-  if (plan->row_max > 1)
-  {
+  if (plan->row_max > 1) {
     plan->pool = 4 * plan->asked_step * plan->col_step * plan->planes;
-    if (family.head == kHeadOffsetEven && plan->planes > 1)
-    {
+    if (family.head == kHeadOffsetEven && plan->planes > 1) {
       int even = (plan->asked_count + 1) & ~1;
       plan->offsets[0] = even * plan->asked_step;
       for (int p = 1; p < plan->planes; p++) plan->offsets[p] = (3 - p) * plan->offsets[0];
-    }
-    else if (family.head == kHeadStaggered && plan->planes > 1)
-    {
+    } else if (family.head == kHeadStaggered && plan->planes > 1) {
       for (int p = 1; p < plan->planes; p++) plan->offsets[p] = (p - 1) * plan->row_max;
     }
     // The paper feed per pass: one pass's share of the nozzle rows, of
@@ -1468,16 +1418,14 @@ static bool ColourSetup(const page_plan_t &plan)
   fprintf(stderr, "DEBUG: dither = %p [%d %d %d]\n", (const void *)row, row[0], row[1],
           plan.dot_values > 2 ? row[2] : 0);
   fputs("DEBUG: DitherLut =\n", stderr);
-  for (int i = 0; i < 256; i++)
-  {
+  for (int i = 0; i < 256; i++) {
     if ((i & 7) == 0) fputs("DEBUG:", stderr);
     fprintf(stderr, " [%d %d]", DitherLut[i].pixel, DitherLut[i].error);
     if ((i & 7) == 7) fputs("\n", stderr);
   }
 
   cupsDitherSetBlackGeneration(plan.black_start, plan.black_end);
-  if (plan.light_split)
-  {
+  if (plan.light_split) {
     cupsDitherSetLightCyan(plan.light_cyan);
     cupsDitherSetLightMagenta(plan.light_magenta);
   }
@@ -1502,10 +1450,8 @@ static bool BandSetup(const page_plan_t &plan)
 
   fprintf(stderr, "DEBUG: model_number = %d\n", JobFamily.number);
 
-  if (DotRowMax > 1)
-  {
-    if (plan.offset_head)
-    {
+  if (DotRowMax > 1) {
+    if (plan.offset_head) {
       fputs("DEBUG: Offset head detected...\n", stderr);
       if (PrinterPlanes == 1)
         fprintf(stderr, "DEBUG: Updated DotRowCount=%d for grayscale output...\n", DotRowCount);
@@ -1514,8 +1460,7 @@ static bool BandSetup(const page_plan_t &plan)
       fprintf(stderr, "DEBUG: DotRowOffset[%d] = %d\n", p, DotRowOffset[p]);
 
     size_t band_bytes = (size_t)DotRowCount * (size_t)DotBufferSize;
-    for (int i = 0; i < plan.pool; i++)
-    {
+    for (int i = 0; i < plan.pool; i++) {
       dot_band_t *band = (dot_band_t *)calloc(1, sizeof(dot_band_t));
       if (!band) return Fatal("Unable to allocate memory for %d print bands.", plan.pool);
       band->next = DotAvailList;
@@ -1538,13 +1483,11 @@ static bool BandSetup(const page_plan_t &plan)
     bool placed[kBandSlots] = {};
     int next = slots - 1;
     int pos = DotRowFeed;
-    for (int i = 0; i < slots; i++)
-    {
+    for (int i = 0; i < slots; i++) {
       int slot = next;
       while (placed[slot]) slot = (slot + 1) % slots;
       placed[slot] = true;
-      for (int p = 0; p < PrinterPlanes; p++)
-      {
+      for (int p = 0; p < PrinterPlanes; p++) {
         dot_band_t *band = DotAvailList;
         DotAvailList = band->next;
         DotBands[slot][p] = band;
@@ -1564,9 +1507,7 @@ static bool BandSetup(const page_plan_t &plan)
       next = (int)(((long long)next + DotRowFeed) % slots);
       pos += DotRowFeed;
     }
-  }
-  else
-  {
+  } else {
     DotBuffers[0] = (unsigned char *)calloc((size_t)PrinterPlanes * DotBufferSize + 1, 1);
     if (!DotBuffers[0])
       return Fatal("Unable to allocate memory for a line of %d bytes.",
@@ -1574,8 +1515,7 @@ static bool BandSetup(const page_plan_t &plan)
     for (int p = 1; p < PrinterPlanes; p++) DotBuffers[p] = DotBuffers[0] + p * DotBufferSize;
   }
 
-  if (plan.compress)
-  {
+  if (plan.compress) {
     size_t size = 5 * (size_t)DotRowCount * (size_t)DotBufferSize;
     CompBuffer = (unsigned char *)malloc(size ? size : 1);
     if (!CompBuffer)
@@ -1588,10 +1528,8 @@ static bool BandSetup(const page_plan_t &plan)
 // custom size in 1/360 inch.
 static void WritePaperSize(const page_plan_t &plan)
 {
-  for (const auto &size : kPaperCodes)
-  {
-    if (plan.points[1] == size.length)
-    {
+  for (const auto &size : kPaperCodes) {
+    if (plan.points[1] == size.length) {
       WriteRemote("MS", {0, plan.position > 47 ? 1u : 0u, size.code[0], size.code[1], Le32(0)});
       return;
     }
@@ -1606,26 +1544,21 @@ static void WriteRemoteSettings(const page_plan_t &plan)
   unsigned media = plan.media;
   EnterRemoteMode();
   WriteRemote("ST", {0, 0});
-  if (media)
-  {
+  if (media) {
     unsigned nibble0 = media & 15, nibble1 = (media >> 4) & 15;
     unsigned nibble2 = (media >> 8) & 15, nibble3 = (media >> 12) & 15;
     if (nibble0) WriteRemote("SN", {0, 0, nibble0});
     WriteRemote("SN", {0, 1, nibble1 == 15 ? 0xF0 : nibble1});
-    if (plan.media_dots)
-    {
+    if (plan.media_dots) {
       bool fine = plan.xdpi == 1440;
       WriteRemote("SN", {0, 2, fine ? 2u : 0u});
       WriteRemote("SN", {0, 6, fine ? 1u : 0u});
     }
-    if (plan.position)
-    {
-      if (plan.position_pc)
-      {
+    if (plan.position) {
+      if (plan.position_pc) {
         WriteRemote("PC", {0, 0});
         WriteRemote("PP", {0, plan.position >> 4, plan.position & 15});
-      }
-      else
+      } else
         WriteRemote("EX", {0, 0, 0, 0, 5, plan.position});
     }
     if (nibble2) WriteRemote("MT", {0, 0, nibble2});
@@ -1670,8 +1603,7 @@ static void WritePageStart(const page_plan_t &plan)
   putbytes("\033U", 2);
   put8(plan.direction);
 
-  if (plan.large_format)
-  {
+  if (plan.large_format) {
     putchar(0x1B);
     for (int i = 0; i < 27; i++) putchar(0);
   }
@@ -1702,14 +1634,11 @@ static bool ProcessLine(cups_raster_t *raster, int y)
 {
   unsigned bytes = Page.line_bytes;
 
-  if (!Page.contone)
-  {
-    if (DotRowMax > 1)
-    {
+  if (!Page.contone) {
+    if (DotRowMax > 1) {
       // Pre-dithered dots are stored as they come, in column 0.
       int slot = y % DotRowStep;
-      for (int p = 0; p < PrinterPlanes; p++)
-      {
+      for (int p = 0; p < PrinterPlanes; p++) {
         dot_band_t *band = DotBands[slot][p];
         ReadPixels(raster, band->buffer + (size_t)band->row * DotBufferSize,
                    (unsigned)DotBufferSize);
@@ -1747,8 +1676,7 @@ static void ReadPixels(cups_raster_t *raster, unsigned char *buffer, unsigned le
 // Dither one line of every plane with the one-thread calls of the library.
 static void DitherLine(unsigned char *const *rows, unsigned bytes, int width)
 {
-  switch (PrinterPlanes)
-  {
+  switch (PrinterPlanes) {
   case 1: cupsDither1(DitherState, DitherLut, rows[0]); break;
   case 3: cupsDither3(DitherState, DitherLut, rows[0], rows[1], rows[2]); break;
   case 4: cupsDither4(DitherState, DitherLut, DitherLut, rows[1], rows[2], rows[3], rows[0]); break;
@@ -1816,8 +1744,7 @@ static pthread_cond_t QueueDone = PTHREAD_COND_INITIALIZER;  // what the main th
 static int DitherThreadCount()
 {
   const char *value = getenv("INKBANDS_THREADS");
-  if (value && *value)
-  {
+  if (value && *value) {
     char *end;
     long n = strtol(value, &end, 10);
     if (*end == '\0' && n >= 1) return n > kMaxPlanes ? kMaxPlanes : (int)n;
@@ -1863,8 +1790,7 @@ static void *DitherWorker(void *arg)
 {
   int g = (int)(intptr_t)arg;
   pthread_mutex_lock(&QueueLock);
-  for (;;)
-  {
+  for (;;) {
     while (!CanDither(g)) pthread_cond_wait(&WorkerReady[g], &QueueLock);
     long y = GroupDone[g];
     QueuedLine &queued = Queue[y % kQueuedLines];
@@ -1873,24 +1799,20 @@ static void *DitherWorker(void *arg)
     pthread_mutex_unlock(&QueueLock);
     unsigned char *rows[kMaxPlanes] = {};
     for (int p = 0; p < PrinterPlanes; p++) rows[p] = queued.pixels + (size_t)p * QueueWidth;
-    if (queued.blank)
-    {
+    if (queued.blank) {
       // Blank paper: nothing to dither, the direction stays.
-    }
-    else if (whole)
+    } else if (whole)
       DitherLine(rows, queued.bytes, QueueWidth);
     else if (g > 0)
       cupsDitherPlanes(DitherState, queued.line, GroupFirst[g], GroupCount[g]);
-    else
-    {
+    else {
       // The library takes cyan, magenta, yellow, black, light cyan, light
       // magenta; a four- or six-ink raster line starts with black.
       unsigned char *inks[kMaxPlanes] = {rows[1], rows[2], rows[3], rows[0], rows[4], rows[5]};
       bool ready = cupsDitherPrepare(DitherState, queued.line, DitherLut, DitherLut,
                                      PrinterPlanes >= 4 ? inks : rows, PrinterPlanes);
       pthread_mutex_lock(&QueueLock);
-      if (!ready)
-      {
+      if (!ready) {
         // A line only the one-thread calls can dither waits for every
         // group to finish the line before.
         queued.whole = whole = true;
@@ -1921,8 +1843,7 @@ static void *DitherWorker(void *arg)
 // Release the queue's line buffers.
 static void FreeQueue()
 {
-  for (QueuedLine &queued : Queue)
-  {
+  for (QueuedLine &queued : Queue) {
     free(queued.pixels);
     cupsDitherLineDelete(queued.line);
     queued.pixels = nullptr;
@@ -1945,15 +1866,12 @@ static void QueueSetup()
   // pixel and plane; a roll too wide for a modest queue goes the one way.
   int width = Page.width;
   if ((uint64_t)width * PrinterPlanes * 5 * kQueuedLines > kMaxQueueMemory) return;
-  if (width != QueueWidth || PrinterPlanes != QueuePlanes)
-  {
+  if (width != QueueWidth || PrinterPlanes != QueuePlanes) {
     FreeQueue();
-    for (QueuedLine &queued : Queue)
-    {
+    for (QueuedLine &queued : Queue) {
       queued.pixels = (unsigned char *)calloc((size_t)width, (size_t)PrinterPlanes);
       queued.line = cupsDitherLineNew(width, PrinterPlanes);
-      if (!queued.pixels || !queued.line)
-      {
+      if (!queued.pixels || !queued.line) {
         FreeQueue();
         return;
       }
@@ -1970,8 +1888,7 @@ static void QueueSetup()
   sigset_t all, old;
   sigfillset(&all);
   pthread_sigmask(SIG_SETMASK, &all, &old);
-  for (; DitherWorkers < groups; DitherWorkers++)
-  {
+  for (; DitherWorkers < groups; DitherWorkers++) {
     pthread_t thread;
     if (pthread_create(&thread, nullptr, DitherWorker, (void *)(intptr_t)DitherWorkers) != 0) break;
     pthread_detach(thread);
@@ -1982,8 +1899,7 @@ static void QueueSetup()
 
   pthread_mutex_lock(&QueueLock);
   Groups = groups;
-  for (int g = 0; g < groups; g++)
-  {
+  for (int g = 0; g < groups; g++) {
     GroupFirst[g] = g * PrinterPlanes / groups;
     GroupCount[g] = (g + 1) * PrinterPlanes / groups - GroupFirst[g];
     GroupDone[g] = 0;
@@ -2006,8 +1922,7 @@ static bool SendQueuedLines(long until)
   long ready = LinesDithered();
   pthread_mutex_unlock(&QueueLock);
   int width = Page.width;
-  for (; QueueSent < ready; QueueSent++)
-  {
+  for (; QueueSent < ready; QueueSent++) {
     QueuedLine &queued = Queue[QueueSent % kQueuedLines];
     unsigned char *rows[kMaxPlanes];
     for (int p = 0; p < PrinterPlanes; p++) rows[p] = queued.pixels + (size_t)p * width;
@@ -2084,15 +1999,12 @@ static bool PackLine(int y, unsigned char *const *rows, bool blank)
 {
   int width = Page.width;
 
-  if (DotRowMax == 1)
-  {
-    if (blank)
-    {
+  if (DotRowMax == 1) {
+    if (blank) {
       OutputFeed++;
       return true;
     }
-    for (int p = 0; p < PrinterPlanes; p++)
-    {
+    for (int p = 0; p < PrinterPlanes; p++) {
       if (BitPlanes == 1)
         cupsPackHorizontal(rows[p], DotBuffers[p], width, 0, 1);
       else
@@ -2103,10 +2015,8 @@ static bool PackLine(int y, unsigned char *const *rows, bool blank)
 
   int columns = width / DotColStep;
   int slot = y % DotRowStep;
-  for (int x = 0; x < DotColStep; x++, slot += DotRowStep)
-  {
-    for (int p = 0; p < PrinterPlanes; p++)
-    {
+  for (int x = 0; x < DotColStep; x++, slot += DotRowStep) {
+    for (int p = 0; p < PrinterPlanes; p++) {
       dot_band_t *band = DotBands[slot][p];
       unsigned char *row = band->buffer + (size_t)band->row * DotBufferSize;
       if (BitPlanes == 1)
@@ -2136,8 +2046,7 @@ static bool FullBand(int slot, int plane)
 {
   dot_band_t *band = DotBands[slot][plane];
 
-  if (!(band->dirty & 1))
-  {
+  if (!(band->dirty & 1)) {
     // A clean band prints nothing: it simply moves on to its next rows.
     fprintf(stderr, "DEBUG: Blank band %p, x = %d, y = %d, plane = %d, count = %d\n", (void *)band,
             band->x, band->y, band->plane, band->count);
@@ -2151,13 +2060,10 @@ static bool FullBand(int slot, int plane)
   DotBands[slot][plane] = nullptr;  // the band now waits in DotUsedList
 
   dot_band_t *replacement;
-  if (DotAvailList)
-  {
+  if (DotAvailList) {
     replacement = DotAvailList;
     DotAvailList = replacement->next;
-  }
-  else
-  {
+  } else {
     // A band that could not be sent stays in DotUsedList for the job's end.
     replacement = DotUsedList;
     if (!OutputBand(replacement)) return false;
@@ -2179,8 +2085,7 @@ static void AddBand(dot_band_t *band)
   if (band->count <= 0) return;
 
   dot_band_t *last = nullptr, *current = DotUsedList;
-  for (; current; last = current, current = current->next)
-  {
+  for (; current; last = current, current = current->next) {
     if (band->y < current->y || (band->y == current->y && band->x < current->x) ||
         (band->y == current->y && band->x == current->x && band->plane < current->plane))
       break;
@@ -2199,8 +2104,7 @@ static void AddBand(dot_band_t *band)
 static bool OutputBand(dot_band_t *band)
 {
   // A cancelled job sends no more rows; the band is only emptied.
-  if (!Cancelled)
-  {
+  if (!Cancelled) {
     OutputFeed = band->y - DotRowCurrent;
     DotRowCurrent = band->y;
 
@@ -2209,8 +2113,7 @@ static bool OutputBand(dot_band_t *band)
             "OutputFeed = %d\n",
             (void *)band, band->x, band->y, band->plane, band->count, OutputFeed);
 
-    if (OutputFeed > 0)
-    {
+    if (OutputFeed > 0) {
       WriteVerticalFeed(OutputFeed);
       OutputFeed = 0;
     }
@@ -2227,11 +2130,9 @@ static bool OutputBand(dot_band_t *band)
 // Send one unwoven line: the pending feed, then every plane's row.
 static bool OutputLine()
 {
-  for (int p = 0; p < PrinterPlanes && !Cancelled; p++)
-  {
+  for (int p = 0; p < PrinterPlanes && !Cancelled; p++) {
     // The feed goes out once, before the first plane of the line.
-    if (OutputFeed > 0)
-    {
+    if (OutputFeed > 0) {
       WriteVerticalFeed(OutputFeed);
       OutputFeed = 0;
     }
@@ -2253,11 +2154,9 @@ static void CompressData(const unsigned char *data, int length, int plane, int r
   const unsigned char *send = data;
   size_t send_length = (size_t)length;
   int compressed = 0;
-  if (Page.compress && length > 0)
-  {
+  if (Page.compress && length > 0) {
     size_t packed = cupsPackBits(data, (size_t)length, CompBuffer, (size_t)length);
-    if (packed)
-    {
+    if (packed) {
       send = CompBuffer;
       send_length = packed;
       compressed = 1;
@@ -2268,43 +2167,33 @@ static void CompressData(const unsigned char *data, int length, int plane, int r
 
   if (Page.raster_dot)
     WriteParen('e', {(unsigned)offset, (unsigned)DotSize});
-  else if (offset)
-  {
-    if (BitPlanes == 1)
-    {
+  else if (offset) {
+    if (BitPlanes == 1) {
       // The move counts in 1/1440 inch (1/2880 at 2880 dpi): an
       // interleave column sits one dot of the page's resolution to the right.
       int unit = HorizontalDpi > 1440 ? HorizontalDpi : 1440;
       WriteParen('\\', {Le16((unsigned)unit),
                         Le16((unsigned)(int)((long long)offset * unit / HorizontalDpi))});
-    }
-    else
-    {
+    } else {
       putbytes("\033\\", 2);
       put16(offset);
     }
   }
 
   int row_bytes = rows ? length / rows : 0;
-  if (Page.command == kEscI)
-  {
+  if (Page.command == kEscI) {
     putbytes("\033i", 2);
     put8(ctable[plane]);
     put8(compressed);
     put8(BitPlanes);
     put16(row_bytes);
     put16(rows);
-  }
-  else
-  {
-    if (PrinterPlanes > 1)
-    {
-      if (plane < 4)
-      {
+  } else {
+    if (PrinterPlanes > 1) {
+      if (plane < 4) {
         putbytes("\033r", 2);
         put8(ctable[plane]);
-      }
-      else
+      } else
         WriteParen('r', {1, (unsigned)ctable[plane] & 15});
     }
     putbytes("\033.", 2);
@@ -2326,20 +2215,14 @@ static void CompressData(const unsigned char *data, int length, int plane, int r
 static bool EndPage()
 {
   if (!FinishQueue()) return false;
-  if (DotRowMax > 1)
-  {
-    for (int s = 0; s < DotRowStep * DotColStep; s++)
-    {
-      for (int p = 0; p < PrinterPlanes; p++)
-      {
+  if (DotRowMax > 1) {
+    for (int s = 0; s < DotRowStep * DotColStep; s++) {
+      for (int p = 0; p < PrinterPlanes; p++) {
         dot_band_t *band = DotBands[s][p];
-        if (band->dirty & 1)
-        {
+        if (band->dirty & 1) {
           band->count = band->row;
           AddBand(band);
-        }
-        else
-        {
+        } else {
           band->next = DotAvailList;
           DotAvailList = band;
         }
@@ -2356,8 +2239,7 @@ static bool EndPage()
 
     // The list heads follow the bands as they go, so that a job stopped
     // half-way never frees a band twice.
-    while (dot_band_t *band = DotUsedList)
-    {
+    while (dot_band_t *band = DotUsedList) {
       if (!OutputBand(band)) return false;
       fprintf(stderr, "DEBUG: freeing used band %p, prev = %p, next = %p\n", (void *)band,
               (void *)band->prev, (void *)band->next);
@@ -2365,8 +2247,7 @@ static bool EndPage()
       free(band->buffer);
       free(band);
     }
-    while (dot_band_t *band = DotAvailList)
-    {
+    while (dot_band_t *band = DotAvailList) {
       fprintf(stderr, "DEBUG: freeing avail band %p, prev = %p,  next = %p\n", (void *)band,
               (void *)band->prev, (void *)band->next);
       DotAvailList = band->next;
@@ -2385,22 +2266,17 @@ static bool EndPage()
 static void FreePageBuffers()
 {
   StopDitherThreads();
-  for (int s = 0; s < kBandSlots; s++)
-  {
-    for (int p = 0; p < kMaxPlanes; p++)
-    {
-      if (DotBands[s][p])
-      {
+  for (int s = 0; s < kBandSlots; s++) {
+    for (int p = 0; p < kMaxPlanes; p++) {
+      if (DotBands[s][p]) {
         free(DotBands[s][p]->buffer);
         free(DotBands[s][p]);
         DotBands[s][p] = nullptr;
       }
     }
   }
-  for (dot_band_t **list : {&DotUsedList, &DotAvailList})
-  {
-    for (dot_band_t *band = *list, *next; band; band = next)
-    {
+  for (dot_band_t **list : {&DotUsedList, &DotAvailList}) {
+    for (dot_band_t *band = *list, *next; band; band = next) {
       next = band->next;
       free(band->buffer);
       free(band);
@@ -2423,8 +2299,7 @@ static void FreePageBuffers()
 static void Shutdown()
 {
   putbytes(kReset, 2);
-  if (!(JobFamily.flags & kDesk))
-  {
+  if (!(JobFamily.flags & kDesk)) {
     EnterRemoteMode();
     WriteRemote("LD", {});
     LeaveRemoteMode();
@@ -2462,26 +2337,21 @@ static ssize_t ReadInput(RasterInput *input, unsigned char *buffer, size_t lengt
 static ssize_t ReadRaster(void *context, unsigned char *buffer, size_t length)
 {
   RasterInput *input = (RasterInput *)context;
-  if (input->start == input->end && !input->ended && length >= sizeof(input->ahead))
-  {
+  if (input->start == input->end && !input->ended && length >= sizeof(input->ahead)) {
     ssize_t got = ReadInput(input, buffer, length);
     if (got < 0) return got;
-    if (got > 0)
-    {
+    if (got > 0) {
       input->ahead[0] = buffer[got - 1];
       input->start = 0;
       input->end = 1;
-      if (got > 1)
-      {
+      if (got > 1) {
         input->bytes += (size_t)got - 1;
         return got - 1;
       }
     }
   }
-  while (input->end - input->start <= 1 && !input->ended)
-  {
-    if (input->start > 0)
-    {
+  while (input->end - input->start <= 1 && !input->ended) {
+    if (input->start > 0) {
       memmove(input->ahead, input->ahead + input->start, input->end - input->start);
       input->end -= input->start;
       input->start = 0;

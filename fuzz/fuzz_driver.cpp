@@ -17,7 +17,8 @@
 
 namespace {
 
-[[noreturn]] void Finding(const char *call, const char *what, long index) {
+[[noreturn]] void Finding(const char *call, const char *what, long index)
+{
   fprintf(stderr, "fuzz_driver: %s: %s (at %ld)\n", call, what, index);
   abort();
 }
@@ -48,8 +49,7 @@ lut_entry_t NearestLevel(int j, const int *values, int num_values, int max)
     bool beyond = values[i] > max;
     long long at = beyond ? (long long)max - 1 : values[i];
     long long distance = at > j ? at - j : j - at;
-    if (best_distance < 0 || distance < best_distance || (beyond && distance == best_distance))
-    {
+    if (best_distance < 0 || distance < best_distance || (beyond && distance == best_distance)) {
       best = i;
       best_distance = distance;
     }
@@ -62,10 +62,8 @@ lut_entry_t NearestLevel(int j, const int *values, int num_values, int max)
 void CheckLut(const lut_entry_t *lut, const int *values, int num_values, int max)
 {
   bool ordinary = Ordinary(values, num_values, max);
-  for (int j = 0; j <= max; j++)
-  {
-    if (ordinary)
-    {
+  for (int j = 0; j <= max; j++) {
+    if (ordinary) {
       lut_entry_t want = NearestLevel(j, values, num_values, max);
       if (lut[j].pixel != want.pixel || lut[j].error != want.error)
         Finding("cupsLutNew", "cell is not the nearest level", j);
@@ -82,17 +80,19 @@ void CheckLut(const lut_entry_t *lut, const int *values, int num_values, int max
 }
 
 // Level values: any int, or values near the ink scale.
-std::vector<int> Values(FuzzedDataProvider &in, int count, int low, int high) {
+std::vector<int> Values(FuzzedDataProvider &in, int count, int low, int high)
+{
   std::vector<int> values;
   bool any = low == INT32_MIN;
   for (int i = 0; i < count; i++)
-    values.push_back(any && in.ConsumeBool() ? in.ConsumeIntegral<int>()
-                                             : in.ConsumeIntegralInRange<int>(any ? -300 : low,
-                                                                              any ? 1200 : high));
+    values.push_back(any && in.ConsumeBool()
+                         ? in.ConsumeIntegral<int>()
+                         : in.ConsumeIntegralInRange<int>(any ? -300 : low, any ? 1200 : high));
   return values;
 }
 
-void FuzzLut(FuzzedDataProvider &in) {
+void FuzzLut(FuzzedDataProvider &in)
+{
   int num_values = in.ConsumeIntegralInRange(-2, 6);
   int max = in.ConsumeBool() ? 255 : in.ConsumeIntegralInRange(0, 4095);
   bool null_values = in.ConsumeIntegralInRange(0, 15) == 0;
@@ -120,13 +120,15 @@ void FuzzLut(FuzzedDataProvider &in) {
 
 // The process-wide ink settings as the model keeps them (the library's
 // start the same: all zero, black generation off).
-struct InkModel {
+struct InkModel
+{
   bool use_lut = false;
   unsigned char black[256] = {}, color[256] = {};
   unsigned char cyan[256] = {}, lcyan[256] = {}, magenta[256] = {}, lmagenta[256] = {};
 } ink;
 
-void ModelBlackGeneration(int start, int end) {
+void ModelBlackGeneration(int start, int end)
+{
   if (start == 0 && end == 255) {
     ink.use_lut = false;
     return;
@@ -141,7 +143,8 @@ void ModelBlackGeneration(int start, int end) {
   for (; i <= 255; i++) ink.black[i] = (unsigned char)i, ink.color[i] = 0;
 }
 
-void ModelSplit(unsigned char *dark, unsigned char *light, float ratio) {
+void ModelSplit(unsigned char *dark, unsigned char *light, float ratio)
+{
   for (int i = 0; i < 256; i++) {
     dark[i] = (unsigned char)std::floor(i * (1.0 - (double)ratio / 3.0) + 0.5);
     light[i] = (unsigned char)std::floor(i * (double)ratio + 0.5);
@@ -152,18 +155,24 @@ void ModelSplit(unsigned char *dark, unsigned char *light, float ratio) {
 // unseeded random() starts (seed 1). The library draws one weight per inked
 // pixel from random() (or from an equivalent of it), and nothing else in
 // this process draws from random(): model and library stay in step.
-struct ModelRandom {
+struct ModelRandom
+{
   struct random_data data = {};
   char state[128] = {};
-  ModelRandom() { initstate_r(1, state, sizeof(state), &data); }
-  long Next() {
+  ModelRandom()
+  {
+    initstate_r(1, state, sizeof(state), &data);
+  }
+  long Next()
+  {
     int32_t value;
     random_r(&data, &value);
     return value;
   }
 } model_random;
 
-int Spread(unsigned e) {
+int Spread(unsigned e)
+{
   if (e == 0) return 0;
   int t = 1;
   while (t < 7 && e >= (2u << (t - 1))) t++;
@@ -172,15 +181,20 @@ int Spread(unsigned e) {
 
 // Error rows as the record lays them out: plane k owns rows k and
 // planes + k, pixel x in cell x + 2.
-struct DitherModel {
+struct DitherModel
+{
   int width, planes, direction = 0;
   std::vector<int> errors;
   DitherModel(int w, int p) : width(w), planes(p), errors((size_t)2 * p * (w + 4), 0) {}
-  int *Row(int r) { return errors.data() + (size_t)r * (width + 4) + 2; }
+  int *Row(int r)
+  {
+    return errors.data() + (size_t)r * (width + 4) + 2;
+  }
 
   // One line of one plane; sample(x) is the input, put(x, level) the output.
   template <typename In, typename Out>
-  void Line(const lut_entry_t *lut, int plane, In sample, Out put, bool wide) {
+  void Line(const lut_entry_t *lut, int plane, In sample, Out put, bool wide)
+  {
     int *cur = direction == 0 ? Row(plane) : Row(planes + plane);
     int *next = direction == 0 ? Row(planes + plane) : Row(plane);
     int dx = direction == 0 ? 1 : -1;
@@ -210,13 +224,16 @@ struct DitherModel {
       carry = 7 * a + cur[x + dx];
     }
   }
-  void Line8(const lut_entry_t *lut, unsigned char *data, int plane) {
-    Line(lut, plane, [&](int x) { return (unsigned)data[x]; },
-         [&](int x, unsigned char level) { data[x] = level; }, false);
+  void Line8(const lut_entry_t *lut, unsigned char *data, int plane)
+  {
+    Line(
+        lut, plane, [&](int x) { return (unsigned)data[x]; },
+        [&](int x, unsigned char level) { data[x] = level; }, false);
   }
 };
 
-void CompareState(const char *call, const dither_state_t *state, DitherModel &model) {
+void CompareState(const char *call, const dither_state_t *state, DitherModel &model)
+{
   if (state->direction != model.direction) Finding(call, "direction differs", -1);
   for (int r = 0; r < 2 * model.planes; r++)
     for (int x = 0; x < model.width; x++)
@@ -226,7 +243,8 @@ void CompareState(const char *call, const dither_state_t *state, DitherModel &mo
 
 // Dithers lines through one entry point, and the same lines through the
 // model, which draws the same random weights.
-void FuzzDither(FuzzedDataProvider &in) {
+void FuzzDither(FuzzedDataProvider &in)
+{
   static const int kPlanesOf[] = {1, 3, 4, 6};
   int entry = in.ConsumeIntegralInRange(0, 3);
   int planes = kPlanesOf[entry] + in.ConsumeIntegralInRange(0, 1);
@@ -266,22 +284,30 @@ void FuzzDither(FuzzedDataProvider &in) {
       unsigned char *row = (unsigned char *)malloc(width);
       int kind = in.ConsumeIntegralInRange(0, 3);
       for (int x = 0; x < width; x++)
-        row[x] = kind == 0 ? 0 : (kind == 1 && in.ConsumeBool()) ? 0 : in.ConsumeIntegral<uint8_t>();
+        row[x] = kind == 0                         ? 0
+                 : (kind == 1 && in.ConsumeBool()) ? 0
+                                                   : in.ConsumeIntegral<uint8_t>();
       rows.push_back(row);
       copies.emplace_back(row, row + width);
     }
     const char *call = "";
     switch (entry) {
-      case 0: call = "cupsDither1"; cupsDither1(state, lut, rows[0]); break;
-      case 1: call = "cupsDither3"; cupsDither3(state, lut, rows[0], rows[1], rows[2]); break;
-      case 2:
-        call = "cupsDither4";
-        cupsDither4(state, lut, black_lut, rows[0], rows[1], rows[2], rows[3]);
-        break;
-      case 3:
-        call = "cupsDither6";
-        cupsDither6(state, lut, black_lut, rows[0], rows[1], rows[2], rows[3], rows[4], rows[5]);
-        break;
+    case 0:
+      call = "cupsDither1";
+      cupsDither1(state, lut, rows[0]);
+      break;
+    case 1:
+      call = "cupsDither3";
+      cupsDither3(state, lut, rows[0], rows[1], rows[2]);
+      break;
+    case 2:
+      call = "cupsDither4";
+      cupsDither4(state, lut, black_lut, rows[0], rows[1], rows[2], rows[3]);
+      break;
+    case 3:
+      call = "cupsDither6";
+      cupsDither6(state, lut, black_lut, rows[0], rows[1], rows[2], rows[3], rows[4], rows[5]);
+      break;
     }
 
     auto &c = copies;
@@ -303,8 +329,7 @@ void FuzzDither(FuzzedDataProvider &in) {
     model.direction = 1 - model.direction;
 
     for (int p = 0; p < kPlanesOf[entry]; p++) {
-      if (memcmp(rows[p], c[p].data(), width))
-        Finding(call, "dot levels differ from the model", p);
+      if (memcmp(rows[p], c[p].data(), width)) Finding(call, "dot levels differ from the model", p);
       free(rows[p]);
     }
     CompareState(call, state, model);
@@ -315,7 +340,8 @@ void FuzzDither(FuzzedDataProvider &in) {
 }
 
 // cupsDitherN: 16-bit samples, every step-th one, through a 4096-cell table.
-void FuzzDitherN(FuzzedDataProvider &in) {
+void FuzzDitherN(FuzzedDataProvider &in)
+{
   int width = in.ConsumeIntegralInRange(1, 300);
   int planes = in.ConsumeIntegralInRange(1, 4);
   int step = in.ConsumeIntegralInRange(1, 4);
@@ -336,8 +362,9 @@ void FuzzDitherN(FuzzedDataProvider &in) {
     unsigned char *out = (unsigned char *)malloc(width);
     std::vector<unsigned char> want(width);
     cupsDitherN(state, lut, samples, step, out, plane);
-    model.Line(lut, plane, [&](int x) { return (unsigned)samples[(size_t)x * step]; },
-               [&](int x, unsigned char level) { want[x] = level; }, true);
+    model.Line(
+        lut, plane, [&](int x) { return (unsigned)samples[(size_t)x * step]; },
+        [&](int x, unsigned char level) { want[x] = level; }, true);
     if (memcmp(out, want.data(), width)) Finding("cupsDitherN", "dot levels differ", plane);
     CompareState("cupsDitherN", state, model);
     if (in.ConsumeBool()) {
@@ -354,7 +381,8 @@ void FuzzDitherN(FuzzedDataProvider &in) {
 
 // --- packing and blank checks ---------------------------------------------
 
-void FuzzPack(FuzzedDataProvider &in) {
+void FuzzPack(FuzzedDataProvider &in)
+{
   int kind = in.ConsumeIntegralInRange(0, 3);
   int width = in.ConsumeIntegralInRange(-3, 700);
   int step = in.ConsumeIntegralInRange(1, 9);
@@ -366,7 +394,7 @@ void FuzzPack(FuzzedDataProvider &in) {
   unsigned char *pixels = (unsigned char *)malloc(n ? n : 1);
   if (n) memcpy(pixels, bytes.data(), n);
 
-  size_t out_size = width <= 0 ? 0
+  size_t out_size = width <= 0  ? 0
                     : kind == 1 ? (size_t)(width + 3) / 4
                     : kind == 3 ? (size_t)(width - 1) * step + 1
                                 : (size_t)(width + 7) / 8;
@@ -378,38 +406,38 @@ void FuzzPack(FuzzedDataProvider &in) {
 
   const char *call = "";
   switch (kind) {
-    case 0:
-      call = "cupsPackHorizontal";
-      cupsPackHorizontal(pixels, out, width, clear, step);
-      for (int i = 0; i < width; i++) {
-        if (i % 8 == 0) want[i / 8] = clear;
-        if (pixels[(size_t)i * step]) want[i / 8] ^= (unsigned char)(0x80 >> (i % 8));
-      }
-      break;
-    case 1:
-      call = "cupsPackHorizontal2";
-      cupsPackHorizontal2(pixels, out, width, step);
-      for (int g = 0; g * 4 < width; g++) {
-        unsigned b = 0;
-        for (int k = 0; k < 4; k++)
-          b = (b << 2) | (g * 4 + k < width ? pixels[(size_t)(g * 4 + k) * step] : 0);
-        want[g] = (unsigned char)b;
-      }
-      break;
-    case 2:
-      call = "cupsPackHorizontalBit";
-      cupsPackHorizontalBit(pixels, out, width, clear, bit);
-      for (int i = 0; i < width; i++) {
-        if (i % 8 == 0) want[i / 8] = clear;
-        if (pixels[i] & bit) want[i / 8] ^= (unsigned char)(0x80 >> (i % 8));
-      }
-      break;
-    case 3:
-      call = "cupsPackVertical";
-      cupsPackVertical(pixels, out, width, bit, step);
-      for (int i = 0; i < width; i++)
-        if (pixels[i]) want[(size_t)i * step] ^= bit;
-      break;
+  case 0:
+    call = "cupsPackHorizontal";
+    cupsPackHorizontal(pixels, out, width, clear, step);
+    for (int i = 0; i < width; i++) {
+      if (i % 8 == 0) want[i / 8] = clear;
+      if (pixels[(size_t)i * step]) want[i / 8] ^= (unsigned char)(0x80 >> (i % 8));
+    }
+    break;
+  case 1:
+    call = "cupsPackHorizontal2";
+    cupsPackHorizontal2(pixels, out, width, step);
+    for (int g = 0; g * 4 < width; g++) {
+      unsigned b = 0;
+      for (int k = 0; k < 4; k++)
+        b = (b << 2) | (g * 4 + k < width ? pixels[(size_t)(g * 4 + k) * step] : 0);
+      want[g] = (unsigned char)b;
+    }
+    break;
+  case 2:
+    call = "cupsPackHorizontalBit";
+    cupsPackHorizontalBit(pixels, out, width, clear, bit);
+    for (int i = 0; i < width; i++) {
+      if (i % 8 == 0) want[i / 8] = clear;
+      if (pixels[i] & bit) want[i / 8] ^= (unsigned char)(0x80 >> (i % 8));
+    }
+    break;
+  case 3:
+    call = "cupsPackVertical";
+    cupsPackVertical(pixels, out, width, bit, step);
+    for (int i = 0; i < width; i++)
+      if (pixels[i]) want[(size_t)i * step] ^= bit;
+    break;
   }
   for (size_t i = 0; i < out_size; i++)
     if (out[i] != want[i]) Finding(call, "packed byte differs from the model", (long)i);
@@ -417,7 +445,8 @@ void FuzzPack(FuzzedDataProvider &in) {
   free(out);
 }
 
-void FuzzCheck(FuzzedDataProvider &in) {
+void FuzzCheck(FuzzedDataProvider &in)
+{
   int length = in.ConsumeIntegralInRange(-3, 600);
   unsigned char value = in.ConsumeIntegral<uint8_t>();
   size_t n = length > 0 ? (size_t)length : 0;
@@ -434,20 +463,22 @@ void FuzzCheck(FuzzedDataProvider &in) {
     if (run[i] == value) absent = 0;
   }
   if (cupsCheckBytes(run, length) != zero) Finding("cupsCheckBytes", "wrong answer", length);
-  if (cupsCheckValue(run, length, value) != absent) Finding("cupsCheckValue", "wrong answer", length);
+  if (cupsCheckValue(run, length, value) != absent)
+    Finding("cupsCheckValue", "wrong answer", length);
   free(run);
 }
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
   FuzzedDataProvider in(data, size);
   switch (in.ConsumeIntegralInRange(0, 4)) {
-    case 0: FuzzLut(in); break;
-    case 1: FuzzDither(in); break;
-    case 2: FuzzDitherN(in); break;
-    case 3: FuzzPack(in); break;
-    case 4: FuzzCheck(in); break;
+  case 0: FuzzLut(in); break;
+  case 1: FuzzDither(in); break;
+  case 2: FuzzDitherN(in); break;
+  case 3: FuzzPack(in); break;
+  case 4: FuzzCheck(in); break;
   }
   return 0;
 }

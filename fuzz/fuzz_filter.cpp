@@ -28,13 +28,15 @@ namespace {
 int ppd_fd = -1, raster_fd = -1;
 char ppd_path[64], raster_path[64];
 
-[[noreturn]] void Finding(const char *what, const std::string &log) {
+[[noreturn]] void Finding(const char *what, const std::string &log)
+{
   fprintf(stderr, "fuzz_filter: %s\n--- filter messages (last 2000 bytes) ---\n%s\n", what,
           log.substr(log.size() > 2000 ? log.size() - 2000 : 0).c_str());
   abort();
 }
 
-void Store(int fd, const std::string &bytes) {
+void Store(int fd, const std::string &bytes)
+{
   if (ftruncate(fd, 0) != 0 || pwrite(fd, bytes.data(), bytes.size(), 0) != (ssize_t)bytes.size())
     abort();
   lseek(fd, 0, SEEK_SET);
@@ -42,13 +44,15 @@ void Store(int fd, const std::string &bytes) {
 
 // The filter's messages, kept in memory. (An open_memstream cannot be made
 // unbuffered, which the filter does to its standard error.)
-ssize_t AppendLog(void *cookie, const char *bytes, size_t size) {
+ssize_t AppendLog(void *cookie, const char *bytes, size_t size)
+{
   ((std::string *)cookie)->append(bytes, size);
   return (ssize_t)size;
 }
 
 // Lowest free file descriptor: a job that leaves one open moves it.
-int LowestFreeFd() {
+int LowestFreeFd()
+{
   int fd = dup(2);
   close(fd);
   return fd;
@@ -56,7 +60,8 @@ int LowestFreeFd() {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***) {
+extern "C" int LLVMFuzzerInitialize(int *, char ***)
+{
   ppd_fd = memfd_create("fuzz.ppd", 0);
   raster_fd = memfd_create("fuzz.ras", 0);
   if (ppd_fd < 0 || raster_fd < 0) abort();
@@ -68,7 +73,8 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
   return 0;
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
   fuzzjob::JobSpec job = fuzzjob::Decode(data, size);
   fuzzjob::Raster raster = fuzzjob::WriteRaster(job);
   Store(ppd_fd, fuzzjob::PpdText(job));
@@ -88,8 +94,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   else
     setenv("PPD", ppd_path, 1);
 
-  char *argv[] = {(char *)"inkbands", (char *)"1", (char *)"fuzz", (char *)"title", (char *)"1",
-                  (char *)"", raster_path, nullptr};
+  char *argv[] = {(char *)"inkbands", (char *)"1", (char *)"fuzz", (char *)"title",
+                  (char *)"1",        (char *)"",  raster_path,    nullptr};
   int argc = (job.flags & 4) ? 6 : 7;
   if (job.flags & 128) argc = 5;
   int free_fd = LowestFreeFd();
@@ -154,8 +160,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   for (int s = 0; s < kBandSlots; s++)
     for (int p = 0; p < kMaxPlanes; p++)
       if (DotBands[s][p]) Finding("a band is still placed after the job", log);
-  if (DotAvailList || DotUsedList || DotBuffers[0] || PixelBuffers[0] || DitherState ||
-      DitherLut || CompBuffer)
+  if (DotAvailList || DotUsedList || DotBuffers[0] || PixelBuffers[0] || DitherState || DitherLut ||
+      CompBuffer)
     Finding("a page buffer is still held after the job", log);
   if (LowestFreeFd() != free_fd) Finding("the job left a file descriptor open", log);
   return 0;

@@ -39,58 +39,85 @@ namespace fuzzjob {
 constexpr size_t kMaxRasterData = 512 * 1024;
 
 // The families the filter knows, then a few it does not.
-constexpr int kFamilies[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11,
+constexpr int kFamilies[] = {1,    2,    3,    4,    5,     6, 7,  8,    9,    10, 11,
                              5000, 5500, 9000, 9600, 10000, 0, 12, 4999, 7000, -1};
 constexpr unsigned kBits[] = {1, 8, 2, 4, 16, 0, 12};
-constexpr unsigned kSpaces[] = {CUPS_CSPACE_K, CUPS_CSPACE_KCMY, CUPS_CSPACE_KCMYcm,
-                                CUPS_CSPACE_RGB, CUPS_CSPACE_CMY, CUPS_CSPACE_CMYK,
-                                CUPS_CSPACE_W, CUPS_CSPACE_RGBA, CUPS_CSPACE_GOLD};
+constexpr unsigned kSpaces[] = {CUPS_CSPACE_K,   CUPS_CSPACE_KCMY, CUPS_CSPACE_KCMYcm,
+                                CUPS_CSPACE_RGB, CUPS_CSPACE_CMY,  CUPS_CSPACE_CMYK,
+                                CUPS_CSPACE_W,   CUPS_CSPACE_RGBA, CUPS_CSPACE_GOLD};
 constexpr unsigned kOrders[] = {CUPS_ORDER_BANDED, CUPS_ORDER_CHUNKED, CUPS_ORDER_PLANAR};
 constexpr unsigned kRowCounts[] = {0, 1, 2, 4, 8, 16, 24, 32, 48, 64, 96, 128, 180, 256};
 constexpr unsigned kResolutions[] = {360, 720, 1440, 2880, 180, 300, 0, 5760, 5761};
-constexpr const char *kMedia[] = {"Plain", "PlainPaper", "Transparency", "Special",
-                                  "CommercialProof", "PublProof", "Archival",
-                                  "Watercolor", "Matte", "", "Glossy", "Transparency2"};
-template <typename T, size_t N> constexpr size_t Count(const T (&)[N]) { return N; }
+constexpr const char *kMedia[] = {"Plain",           "PlainPaper", "Transparency", "Special",
+                                  "CommercialProof", "PublProof",  "Archival",     "Watercolor",
+                                  "Matte",           "",           "Glossy",       "Transparency2"};
+template <typename T, size_t N> constexpr size_t Count(const T (&)[N])
+{
+  return N;
+}
 
 // Reads fields off the front of the input.
-struct Reader {
+struct Reader
+{
   const uint8_t *p;
   size_t n;
-  uint8_t u8() {
+  uint8_t u8()
+  {
     if (!n) return 0;
     n--;
     return *p++;
   }
   // Low byte first; the reads are sequenced, not left to the compiler.
-  uint16_t u16() {
+  uint16_t u16()
+  {
     unsigned low = u8();
     return (uint16_t)(low | u8() << 8);
   }
-  uint32_t u32() {
+  uint32_t u32()
+  {
     uint32_t low = u16();
     return low | (uint32_t)u16() << 16;
   }
 };
 
 // Writes fields in the order Reader takes them (for seeds and regressions).
-struct Writer {
+struct Writer
+{
   std::string bytes;
-  void u8(unsigned v) { bytes.push_back((char)(v & 255)); }
-  void u16(unsigned v) { u8(v); u8(v >> 8); }
-  void u32(uint32_t v) { u16(v & 0xFFFF); u16(v >> 16); }
+  void u8(unsigned v)
+  {
+    bytes.push_back((char)(v & 255));
+  }
+  void u16(unsigned v)
+  {
+    u8(v);
+    u8(v >> 8);
+  }
+  void u32(uint32_t v)
+  {
+    u16(v & 0xFFFF);
+    u16(v >> 16);
+  }
 };
 
-struct SizeSpec {
-  unsigned width, length;               // points
-  unsigned left, bottom, right, top;    // margins in half points (top biased)
+struct SizeSpec
+{
+  unsigned width, length;             // points
+  unsigned left, bottom, right, top;  // margins in half points (top biased)
 };
 
 // How the bytes of each page line are made.
-enum Content { kZeros = 0, kInk = 1, kPattern = 2, kFromInput = 3 };
+enum Content
+{
+  kZeros = 0,
+  kInk = 1,
+  kPattern = 2,
+  kFromInput = 3
+};
 
 // How cupsBytesPerLine is set; kBplRaw and above take a value as it comes.
-enum BplRule {
+enum BplRule
+{
   kBplCups = 0,      // planes x whole bytes of width x bits
   kBplDots2 = 1,     // planes x 2-bit dots of one interleave column
   kBplDots1 = 2,     // planes x 1-bit dots of one interleave column
@@ -99,7 +126,8 @@ enum BplRule {
   // 5..255: the CUPS value plus (rule - 128)
 };
 
-struct PageSpec {
+struct PageSpec
+{
   cups_page_header2_t header;
   Content content;
   uint32_t seed;
@@ -108,7 +136,8 @@ struct PageSpec {
   unsigned bpl_rule;
 };
 
-struct JobSpec {
+struct JobSpec
+{
   unsigned flags = 0;
   int family = 4;
   std::vector<SizeSpec> sizes;
@@ -119,7 +148,8 @@ struct JobSpec {
 
 // The value of an enumerated header field as the stream carries it: any
 // 32-bit value, which C++ may not load as the enumeration itself.
-template <typename E> inline unsigned Raw(const E &field) {
+template <typename E> inline unsigned Raw(const E &field)
+{
   static_assert(sizeof(E) == sizeof(unsigned), "header fields are 32-bit");
   unsigned value;
   memcpy(&value, &field, sizeof(value));
@@ -127,39 +157,41 @@ template <typename E> inline unsigned Raw(const E &field) {
 }
 
 // Ink planes the filter makes of a colour space.
-inline unsigned FilterPlanes(unsigned space) {
+inline unsigned FilterPlanes(unsigned space)
+{
   switch (space) {
-    case CUPS_CSPACE_K: return 1;
-    case CUPS_CSPACE_KCMY: return 4;
-    case CUPS_CSPACE_KCMYcm: return 6;
-    default: return 3;
+  case CUPS_CSPACE_K: return 1;
+  case CUPS_CSPACE_KCMY: return 4;
+  case CUPS_CSPACE_KCMYcm: return 6;
+  default: return 3;
   }
 }
 
 // Horizontal interleave a header asks for (1 when the page is not woven).
-inline unsigned ColumnStep(const cups_page_header2_t &h) {
+inline unsigned ColumnStep(const cups_page_header2_t &h)
+{
   if (h.cupsRowCount <= 1) return 1;
   unsigned cols = h.cupsRowStep / 100;
   return cols ? cols : 1;
 }
 
-inline uint32_t BytesPerLine(const cups_page_header2_t &h, unsigned rule, uint32_t raw) {
+inline uint32_t BytesPerLine(const cups_page_header2_t &h, unsigned rule, uint32_t raw)
+{
   uint64_t planes = FilterPlanes(Raw(h.cupsColorSpace)), width = h.cupsWidth;
   uint64_t bpl;
   switch (rule) {
-    case kBplCups: bpl = planes * ((width * h.cupsBitsPerColor + 7) / 8); break;
-    case kBplDots2: bpl = planes * ((width / ColumnStep(h) * 2 + 7) / 8); break;
-    case kBplDots1: bpl = planes * ((width / ColumnStep(h) + 7) / 8); break;
-    case kBplFourInks: bpl = 4 * width; break;
-    case kBplRaw: return raw;
-    default:
-      bpl = planes * ((width * h.cupsBitsPerColor + 7) / 8) + (int64_t)rule - 128;
-      break;
+  case kBplCups: bpl = planes * ((width * h.cupsBitsPerColor + 7) / 8); break;
+  case kBplDots2: bpl = planes * ((width / ColumnStep(h) * 2 + 7) / 8); break;
+  case kBplDots1: bpl = planes * ((width / ColumnStep(h) + 7) / 8); break;
+  case kBplFourInks: bpl = 4 * width; break;
+  case kBplRaw: return raw;
+  default: bpl = planes * ((width * h.cupsBitsPerColor + 7) / 8) + (int64_t)rule - 128; break;
   }
   return (uint32_t)bpl;
 }
 
-inline unsigned Pick(Reader &r, const unsigned *table, size_t n) {
+inline unsigned Pick(Reader &r, const unsigned *table, size_t n)
+{
   unsigned sel = r.u8();
   return sel < n ? table[sel] : r.u32();
 }
@@ -178,7 +210,8 @@ inline unsigned Pick(Reader &r, const unsigned *table, size_t n) {
 //   u16 PageSize[0], u16 PageSize[1], MediaType, u16 cupsMediaType,
 //   u8 MediaPosition, u8 CutMedia, u8 NumCopies, [u8 bits per pixel],
 //   u32 pattern seed
-inline PageSpec DecodePage(Reader &r) {
+inline PageSpec DecodePage(Reader &r)
+{
   PageSpec page;
   cups_page_header2_t &h = page.header;
   memset(&h, 0, sizeof(h));
@@ -221,14 +254,15 @@ inline PageSpec DecodePage(Reader &r) {
   if (page.raw_bpp)
     h.cupsBitsPerPixel = r.u8();
   else
-    h.cupsBitsPerPixel = order == CUPS_ORDER_CHUNKED
-                             ? h.cupsBitsPerColor * planes : h.cupsBitsPerColor;
+    h.cupsBitsPerPixel =
+        order == CUPS_ORDER_CHUNKED ? h.cupsBitsPerColor * planes : h.cupsBitsPerColor;
   h.cupsBytesPerLine = BytesPerLine(h, page.bpl_rule, raw_bpl);
   page.seed = r.u32();
   return page;
 }
 
-inline JobSpec Decode(const uint8_t *data, size_t size) {
+inline JobSpec Decode(const uint8_t *data, size_t size)
+{
   Reader r{data, size};
   JobSpec job;
   job.flags = r.u8();
@@ -257,7 +291,8 @@ inline JobSpec Decode(const uint8_t *data, size_t size) {
 
 // Writes a job back as input bytes (the inverse of Decode for the values
 // Decode can produce).
-inline std::string Encode(const JobSpec &job) {
+inline std::string Encode(const JobSpec &job)
+{
   Writer w;
   w.u8(job.flags);
   size_t family = 0;
@@ -286,8 +321,14 @@ inline std::string Encode(const JobSpec &job) {
       const cups_page_header2_t &h = page.header;
       w.u8((page.raw_width ? 1 : 0) | (page.raw_height ? 2 : 0) | (page.raw_bpp ? 16 : 0) |
            (page.raw_media ? 32 : 0) | (unsigned)page.content << 6);
-      if (page.raw_width) w.u32(h.cupsWidth); else w.u16(h.cupsWidth);
-      if (page.raw_height) w.u32(h.cupsHeight); else w.u8(h.cupsHeight);
+      if (page.raw_width)
+        w.u32(h.cupsWidth);
+      else
+        w.u16(h.cupsWidth);
+      if (page.raw_height)
+        w.u32(h.cupsHeight);
+      else
+        w.u8(h.cupsHeight);
       pick(h.cupsBitsPerColor, kBits, Count(kBits));
       pick(Raw(h.cupsColorSpace), kSpaces, Count(kSpaces));
       pick(Raw(h.cupsColorOrder), kOrders, Count(kOrders));
@@ -321,7 +362,8 @@ inline std::string Encode(const JobSpec &job) {
 
 // The PPD text of a job: its family and page sizes (S0, S1, ...), written
 // as the tests write theirs.
-inline std::string PpdText(const JobSpec &job) {
+inline std::string PpdText(const JobSpec &job)
+{
   unsigned mode = (job.flags >> 5) & 3;
   if (mode == 2) return "*PPD-Adobe: \"4.3\"\n*OpenUI *Broken\n" + job.tail.substr(0, 64);
   std::vector<harness::PpdSize> sizes;
@@ -334,55 +376,60 @@ inline std::string PpdText(const JobSpec &job) {
 
 // Where each page of the written stream lies, to tell a cut inside a
 // page's pixel data from one between pages.
-struct PageExtent {
+struct PageExtent
+{
   size_t header_end;  // stream bytes once the header was written
   size_t data_end;    // stream bytes once the last line was handed over
   bool complete;      // every line was written
 };
 
-struct Raster {
+struct Raster
+{
   std::string bytes;
   std::vector<PageExtent> pages;
   // The page (from 1) whose pixel data the stream ends in, or 0.
   int cut_in_page = 0;
 };
 
-inline ssize_t AppendBytes(void *context, unsigned char *buffer, size_t length) {
+inline ssize_t AppendBytes(void *context, unsigned char *buffer, size_t length)
+{
   ((std::string *)context)->append((const char *)buffer, length);
   return (ssize_t)length;
 }
 
 // One line of page data.
 inline void FillLine(const PageSpec &page, unsigned y, const std::string &tail, size_t &tail_at,
-                     std::vector<unsigned char> &line) {
+                     std::vector<unsigned char> &line)
+{
   switch (page.content) {
-    case kZeros: std::fill(line.begin(), line.end(), 0); break;
-    case kInk: std::fill(line.begin(), line.end(), 0xFF); break;
-    case kPattern: {
-      // Blank lines, blank stretches and ink, from the seed; the low byte
-      // of the seed sets how much ink.
-      uint32_t s = page.seed * 2654435761u + y * 40503u + 1;
-      unsigned density = page.seed & 255;
-      bool blank_line = ((s >> 7) & 3) == 0;
-      for (size_t i = 0; i < line.size(); i++) {
-        s ^= s << 13;
-        s ^= s >> 17;
-        s ^= s << 5;
-        line[i] = (!blank_line && (s & 255) < density) ? (unsigned char)(s >> 8) : 0;
-      }
-      break;
+  case kZeros: std::fill(line.begin(), line.end(), 0); break;
+  case kInk: std::fill(line.begin(), line.end(), 0xFF); break;
+  case kPattern: {
+    // Blank lines, blank stretches and ink, from the seed; the low byte
+    // of the seed sets how much ink.
+    uint32_t s = page.seed * 2654435761u + y * 40503u + 1;
+    unsigned density = page.seed & 255;
+    bool blank_line = ((s >> 7) & 3) == 0;
+    for (size_t i = 0; i < line.size(); i++) {
+      s ^= s << 13;
+      s ^= s >> 17;
+      s ^= s << 5;
+      line[i] = (!blank_line && (s & 255) < density) ? (unsigned char)(s >> 8) : 0;
     }
-    case kFromInput:
-      for (size_t i = 0; i < line.size(); i++)
-        line[i] = tail.empty() ? 0 : (unsigned char)tail[tail_at++ % tail.size()];
-      break;
+    break;
+  }
+  case kFromInput:
+    for (size_t i = 0; i < line.size(); i++)
+      line[i] = tail.empty() ? 0 : (unsigned char)tail[tail_at++ % tail.size()];
+    break;
   }
 }
 
 // Whether the compressing writers of libcups can take a header: they size
 // their line buffers from the width and depth, and read past them when the
 // line size says otherwise.
-inline bool Consistent(const cups_page_header2_t &h) {
+inline bool Consistent(const cups_page_header2_t &h)
+{
   unsigned bits = h.cupsBitsPerColor, colors = FilterPlanes(Raw(h.cupsColorSpace));
   if (bits != 1 && bits != 2 && bits != 4 && bits != 8 && bits != 16) return false;
   if (h.cupsWidth == 0 || h.cupsWidth > 65536) return false;
@@ -395,7 +442,8 @@ inline bool Consistent(const cups_page_header2_t &h) {
 }
 
 // Writes the job's pages through libcups into memory, then applies the cut.
-inline Raster WriteRaster(const JobSpec &job) {
+inline Raster WriteRaster(const JobSpec &job)
+{
   Raster out;
   unsigned mode = job.flags & 3;
   for (const PageSpec &page : job.pages)

@@ -14,7 +14,8 @@ namespace {
 using fuzzjob::JobSpec;
 using fuzzjob::PageSpec;
 
-struct PageWords {
+struct PageWords
+{
   unsigned width, height;
   cups_cspace_t space;
   unsigned bits, xdpi, ydpi;
@@ -24,7 +25,8 @@ struct PageWords {
   fuzzjob::Content content;
 };
 
-PageSpec Page(const PageWords &w, uint32_t seed) {
+PageSpec Page(const PageWords &w, uint32_t seed)
+{
   PageSpec page = {};
   cups_page_header2_t &h = page.header;
   h.cupsWidth = w.width;
@@ -48,13 +50,15 @@ PageSpec Page(const PageWords &w, uint32_t seed) {
   page.seed = seed;
   // Pre-dithered pages carry the rows the filter prints: one interleave
   // column, one or two bits a dot.
-  page.bpl_rule = w.bits == 8 ? fuzzjob::kBplCups
-                  : w.compression >= 2 ? fuzzjob::kBplDots2 : fuzzjob::kBplDots1;
+  page.bpl_rule = w.bits == 8          ? fuzzjob::kBplCups
+                  : w.compression >= 2 ? fuzzjob::kBplDots2
+                                       : fuzzjob::kBplDots1;
   h.cupsBytesPerLine = fuzzjob::BytesPerLine(h, page.bpl_rule, 0);
   return page;
 }
 
-JobSpec Job(int family, std::vector<PageSpec> pages, unsigned flags = 0) {
+JobSpec Job(int family, std::vector<PageSpec> pages, unsigned flags = 0)
+{
   JobSpec job;
   job.family = family;
   job.flags = flags;
@@ -65,7 +69,8 @@ JobSpec Job(int family, std::vector<PageSpec> pages, unsigned flags = 0) {
 }
 
 int written = 0;
-void Save(const std::string &dir, const std::string &name, const JobSpec &job) {
+void Save(const std::string &dir, const std::string &name, const JobSpec &job)
+{
   std::string path = dir + "/" + name;
   FILE *fp = fopen(path.c_str(), "wb");
   if (!fp) {
@@ -80,14 +85,15 @@ void Save(const std::string &dir, const std::string &name, const JobSpec &job) {
 
 }  // namespace
 
-int main(int argc, char **argv) {
+int main(int argc, char **argv)
+{
   if (argc != 2) {
     fprintf(stderr, "usage: fuzz_seeds DIRECTORY\n");
     return 1;
   }
   std::string dir = argv[1];
-  using fuzzjob::kPattern;
   using fuzzjob::kInk;
+  using fuzzjob::kPattern;
   using fuzzjob::kZeros;
 
   // Every family: a woven contone KCMY page and an unwoven bitmap page.
@@ -102,29 +108,37 @@ int main(int argc, char **argv) {
   }
 
   // Resolutions, dot sizes and inks the families print with.
-  Save(dir, "six-inks-1440", Job(7, {Page({80, 24, CUPS_CSPACE_KCMYcm, 8, 1440, 720, 32, 7, 8, 2,
-                                          "Glossy", kPattern}, 200)}));
+  Save(dir, "six-inks-1440",
+       Job(7, {Page({80, 24, CUPS_CSPACE_KCMYcm, 8, 1440, 720, 32, 7, 8, 2, "Glossy", kPattern},
+                    200)}));
   Save(dir, "six-inks-720-two-columns",
-       Job(10000, {Page({90, 30, CUPS_CSPACE_KCMYcm, 8, 720, 720, 32, 7, 204, 1, "Plain",
-                         kPattern}, 230)}));
-  Save(dir, "2880-dpi-family8", Job(8, {Page({120, 20, CUPS_CSPACE_KCMY, 8, 2880, 720, 16, 5, 4,
-                                              2, "Matte", kPattern}, 180)}));
-  Save(dir, "2880-dpi-family6", Job(6, {Page({100, 10, CUPS_CSPACE_KCMY, 8, 2880, 720, 1, 0, 0, 2,
-                                              "Plain", kPattern}, 120)}));
-  Save(dir, "family9-offset-heads", Job(9, {Page({64, 48, CUPS_CSPACE_KCMY, 8, 720, 720, 48, 5,
-                                                  8, 1, "Plain", kPattern}, 250)}));
-  Save(dir, "family11-grey", Job(11, {Page({64, 40, CUPS_CSPACE_K, 8, 720, 720, 48, 5, 8, 1,
-                                            "Archival", kPattern}, 140)}));
-  Save(dir, "family10-grey", Job(10, {Page({64, 40, CUPS_CSPACE_K, 8, 720, 720, 48, 5, 6, 0,
-                                            "Plain", kPattern}, 100)}));
-  Save(dir, "rgb-contone", Job(4, {Page({50, 10, CUPS_CSPACE_RGB, 8, 720, 720, 0, 0, 0, 1,
-                                         "Transparency", kInk}, 0)}));
-  Save(dir, "bitmap-woven-2bit", Job(7, {Page({128, 32, CUPS_CSPACE_KCMY, 1, 720, 720, 8, 7, 4,
-                                               2, "Plain", kPattern}, 210)}));
-  Save(dir, "bitmap-woven-columns", Job(8, {Page({128, 32, CUPS_CSPACE_K, 1, 1440, 720, 16, 7,
-                                                  208, 0, "Plain", kPattern}, 170)}));
-  Save(dir, "family5000-media", Job(5000, {Page({64, 8, CUPS_CSPACE_KCMY, 8, 1440, 720, 1, 0, 0,
-                                                 1, "Special", kPattern}, 90)}));
+       Job(10000, {Page({90, 30, CUPS_CSPACE_KCMYcm, 8, 720, 720, 32, 7, 204, 1, "Plain", kPattern},
+                        230)}));
+  Save(dir, "2880-dpi-family8",
+       Job(8,
+           {Page({120, 20, CUPS_CSPACE_KCMY, 8, 2880, 720, 16, 5, 4, 2, "Matte", kPattern}, 180)}));
+  Save(dir, "2880-dpi-family6",
+       Job(6,
+           {Page({100, 10, CUPS_CSPACE_KCMY, 8, 2880, 720, 1, 0, 0, 2, "Plain", kPattern}, 120)}));
+  Save(
+      dir, "family9-offset-heads",
+      Job(9, {Page({64, 48, CUPS_CSPACE_KCMY, 8, 720, 720, 48, 5, 8, 1, "Plain", kPattern}, 250)}));
+  Save(dir, "family11-grey",
+       Job(11,
+           {Page({64, 40, CUPS_CSPACE_K, 8, 720, 720, 48, 5, 8, 1, "Archival", kPattern}, 140)}));
+  Save(dir, "family10-grey",
+       Job(10, {Page({64, 40, CUPS_CSPACE_K, 8, 720, 720, 48, 5, 6, 0, "Plain", kPattern}, 100)}));
+  Save(dir, "rgb-contone",
+       Job(4, {Page({50, 10, CUPS_CSPACE_RGB, 8, 720, 720, 0, 0, 0, 1, "Transparency", kInk}, 0)}));
+  Save(
+      dir, "bitmap-woven-2bit",
+      Job(7, {Page({128, 32, CUPS_CSPACE_KCMY, 1, 720, 720, 8, 7, 4, 2, "Plain", kPattern}, 210)}));
+  Save(dir, "bitmap-woven-columns",
+       Job(8,
+           {Page({128, 32, CUPS_CSPACE_K, 1, 1440, 720, 16, 7, 208, 0, "Plain", kPattern}, 170)}));
+  Save(dir, "family5000-media",
+       Job(5000,
+           {Page({64, 8, CUPS_CSPACE_KCMY, 8, 1440, 720, 1, 0, 0, 1, "Special", kPattern}, 90)}));
 
   // Several pages, a blank one among them.
   Save(dir, "three-pages",
@@ -133,18 +147,19 @@ int main(int argc, char **argv) {
                Page({48, 9, CUPS_CSPACE_KCMY, 1, 360, 360, 1, 0, 0, 0, "Plain", kInk}, 0)}));
 
   // Cut-off jobs, other writers, failing printers, missing PPD sizes.
-  JobSpec cut = Job(4, {Page({64, 30, CUPS_CSPACE_KCMY, 8, 720, 720, 16, 7, 4, 1, "Plain",
-                              kPattern}, 150)}, 16);
+  JobSpec cut = Job(
+      4, {Page({64, 30, CUPS_CSPACE_KCMY, 8, 720, 720, 16, 7, 4, 1, "Plain", kPattern}, 150)}, 16);
   cut.cut = 5000;
   Save(dir, "cut-in-page", cut);
-  Save(dir, "compressed-stream", Job(7, {Page({96, 20, CUPS_CSPACE_KCMY, 8, 720, 720, 16, 7, 4, 1,
-                                               "Plain", kPattern}, 190)}, 1));
-  Save(dir, "standard-input", Job(5, {Page({64, 4, CUPS_CSPACE_K, 1, 720, 720, 1, 0, 0, 1,
-                                            "Plain", kInk}, 0)}, 4));
-  Save(dir, "printer-gone", Job(7, {Page({64, 20, CUPS_CSPACE_K, 8, 720, 720, 8, 7, 4, 1, "Plain",
-                                          kPattern}, 150)}, 8));
-  JobSpec sizeless = Job(6, {Page({64, 8, CUPS_CSPACE_K, 8, 720, 720, 1, 0, 0, 0, "Plain",
-                                   kPattern}, 120)});
+  Save(dir, "compressed-stream",
+       Job(7, {Page({96, 20, CUPS_CSPACE_KCMY, 8, 720, 720, 16, 7, 4, 1, "Plain", kPattern}, 190)},
+           1));
+  Save(dir, "standard-input",
+       Job(5, {Page({64, 4, CUPS_CSPACE_K, 1, 720, 720, 1, 0, 0, 1, "Plain", kInk}, 0)}, 4));
+  Save(dir, "printer-gone",
+       Job(7, {Page({64, 20, CUPS_CSPACE_K, 8, 720, 720, 8, 7, 4, 1, "Plain", kPattern}, 150)}, 8));
+  JobSpec sizeless =
+      Job(6, {Page({64, 8, CUPS_CSPACE_K, 8, 720, 720, 1, 0, 0, 0, "Plain", kPattern}, 120)});
   sizeless.sizes.clear();
   Save(dir, "ppd-without-sizes", sizeless);
   JobSpec raw = Job(4, {});

@@ -19,8 +19,7 @@ static inline std::string JobColourModel(ppd_file_t *ppd, const char *option_tex
   cups_option_t *options = nullptr;
   int num_options = cupsParseOptions(option_text, 0, &options);
   const char *model = cupsGetOption("ColorModel", num_options, options);
-  if (ppd && ppdFindOption(ppd, "ColorModel"))
-  {
+  if (ppd && ppdFindOption(ppd, "ColorModel")) {
     ppdMarkDefaults(ppd);
 #if defined(__SANITIZE_ADDRESS__)
     // libcups 2.4 leaks the options of the IPP preset it applies here.

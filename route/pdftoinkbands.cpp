@@ -42,8 +42,7 @@ static std::string JobProfile(const char *option_text)
 {
   const char *ppdname = getenv("PPD");
   ppd_file_t *ppd = ppdname && *ppdname ? ppdOpenFile(ppdname) : nullptr;
-  if (!ppd)
-    return "";
+  if (!ppd) return "";
   std::string model = JobColourModel(ppd, option_text);
   ppd_attr_t *attr = ppdFindAttr(ppd, "inkbandsICCProfile", model.c_str());
   std::string profile = attr && attr->value && *attr->value ? attr->value : "";
@@ -58,29 +57,27 @@ static std::string JobProfile(const char *option_text)
 int main(int argc, char *argv[])
 {
   setbuf(stderr, nullptr);
-  if (argc != 6 && argc != 7)
-  {
+  if (argc != 6 && argc != 7) {
     fputs("ERROR: pdftoinkbands job-id user title copies options [file]\n", stderr);
     return 1;
   }
 
   std::string profile = JobProfile(argv[5]);
-  if (!profile.empty() && access(profile.c_str(), R_OK) == 0)
-  {
+  if (!profile.empty() && access(profile.c_str(), R_OK) == 0) {
     // A site's own Ghostscript options stay; a profile they name wins.
     const char *site = getenv("GS_OPTIONS");
     std::string options = "-sOutputICCProfile=" + profile + " -sDefaultCMYKProfile=" + profile;
-    if (site && *site)
-      options += std::string(" ") + site;
+    if (site && *site) options += std::string(" ") + site;
     setenv("GS_OPTIONS", options.c_str(), 1);
     fprintf(stderr, "DEBUG: pdftoinkbands: colour profile %s\n", profile.c_str());
-  }
-  else if (!profile.empty())
-    fprintf(stderr, "WARNING: The colour profile %s is missing; black may print as a dark "
-                    "grey of all inks.\n", profile.c_str());
+  } else if (!profile.empty())
+    fprintf(stderr,
+            "WARNING: The colour profile %s is missing; black may print as a dark "
+            "grey of all inks.\n",
+            profile.c_str());
 
   std::string rasterizer =
-    CupsDirectory("CUPS_SERVERBIN", INKBANDS_CUPS_SERVERBIN) + "/filter/" + kRasterizer;
+      CupsDirectory("CUPS_SERVERBIN", INKBANDS_CUPS_SERVERBIN) + "/filter/" + kRasterizer;
   argv[0] = const_cast<char *>(kRasterizer);
   execv(rasterizer.c_str(), argv);
   fprintf(stderr, "ERROR: Unable to run the rasterizer %s - %s\n", rasterizer.c_str(),

@@ -36,7 +36,13 @@ static const char kPhotoModel[] = "Photo";
 static const size_t kCopyBlock = 4 << 20;
 
 // Why the copy to the filter stopped short, if it did.
-enum class Copy { Done, InputEnded, FilterGone, Failed };
+enum class Copy
+{
+  Done,
+  InputEnded,
+  FilterGone,
+  Failed
+};
 
 // The raster input as this step reads it: the sync word already read comes
 // first; the count of bytes and the end tell a damaged page header from the
@@ -54,13 +60,10 @@ struct RasterInput
 static size_t ReadFull(int fd, void *data, size_t length)
 {
   size_t done = 0;
-  while (done < length)
-  {
+  while (done < length) {
     ssize_t got = read(fd, static_cast<char *>(data) + done, length - done);
-    if (got < 0 && errno == EINTR)
-      continue;
-    if (got <= 0)
-      break;
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
     done += (size_t)got;
   }
   return done;
@@ -70,13 +73,10 @@ static size_t ReadFull(int fd, void *data, size_t length)
 static Copy WriteAll(const void *data, size_t length)
 {
   const char *bytes = static_cast<const char *>(data);
-  while (length > 0)
-  {
+  while (length > 0) {
     ssize_t put = write(1, bytes, length);
-    if (put < 0 && errno == EINTR)
-      continue;
-    if (put <= 0)
-      return errno == EPIPE ? Copy::FilterGone : Copy::Failed;
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) return errno == EPIPE ? Copy::FilterGone : Copy::Failed;
     bytes += put;
     length -= (size_t)put;
   }
@@ -89,38 +89,27 @@ static Copy MovePixels(int fd, uint64_t length)
 {
   static std::vector<unsigned char> block;
   bool splicing = true;
-  while (length > 0)
-  {
+  while (length > 0) {
     size_t want = (size_t)std::min<uint64_t>(length, kCopyBlock);
     ssize_t moved;
-    if (splicing)
-    {
+    if (splicing) {
       moved = splice(fd, nullptr, 1, nullptr, want, SPLICE_F_MOVE | SPLICE_F_MORE);
-      if (moved < 0 && (errno == EINVAL || errno == ENOSYS))
-      {
+      if (moved < 0 && (errno == EINVAL || errno == ENOSYS)) {
         splicing = false;  // neither end is a pipe
         continue;
       }
-      if (moved < 0 && errno == EPIPE)
-        return Copy::FilterGone;
-    }
-    else
-    {
+      if (moved < 0 && errno == EPIPE) return Copy::FilterGone;
+    } else {
       block.resize(kCopyBlock);
       moved = read(fd, block.data(), want);
-      if (moved > 0)
-      {
+      if (moved > 0) {
         Copy sent = WriteAll(block.data(), (size_t)moved);
-        if (sent != Copy::Done)
-          return sent;
+        if (sent != Copy::Done) return sent;
       }
     }
-    if (moved < 0 && errno == EINTR)
-      continue;
-    if (moved == 0)
-      return Copy::InputEnded;
-    if (moved < 0)
-      return Copy::Failed;
+    if (moved < 0 && errno == EINTR) continue;
+    if (moved == 0) return Copy::InputEnded;
+    if (moved < 0) return Copy::Failed;
     length -= (uint64_t)moved;
   }
   return Copy::Done;
@@ -132,8 +121,7 @@ static bool JobWantsLightInks(const char *option_text)
   const char *ppdname = getenv("PPD");
   ppd_file_t *ppd = ppdname && *ppdname ? ppdOpenFile(ppdname) : nullptr;
   bool photo = JobColourModel(ppd, option_text) == kPhotoModel;
-  if (ppd)
-    ppdClose(ppd);
+  if (ppd) ppdClose(ppd);
   return photo;
 }
 
@@ -154,13 +142,10 @@ static Copy PassPages(RasterInput *input, bool photo, int *page)
   Copy sent = WriteAll(input->sync, sizeof(input->sync));
   cups_page_header2_t header;
   size_t got;
-  while (sent == Copy::Done && (got = ReadFull(input->fd, &header, sizeof(header))) > 0)
-  {
-    if (got < sizeof(header))
-      return WriteAll(&header, got);
+  while (sent == Copy::Done && (got = ReadFull(input->fd, &header, sizeof(header))) > 0) {
+    if (got < sizeof(header)) return WriteAll(&header, got);
     ++*page;
-    if (photo)
-      MarkLightInks(&header);
+    if (photo) MarkLightInks(&header);
     sent = WriteAll(&header, sizeof(header));
     if (sent == Copy::Done)
       sent = MovePixels(input->fd, (uint64_t)header.cupsBytesPerLine * header.cupsHeight);
@@ -174,20 +159,15 @@ static ssize_t ReadRaster(void *ctx, unsigned char *buffer, size_t length)
 {
   RasterInput *input = static_cast<RasterInput *>(ctx);
   ssize_t got;
-  if (input->sync_served < input->sync_length)
-  {
+  if (input->sync_served < input->sync_length) {
     got = (ssize_t)std::min(length, input->sync_length - input->sync_served);
     memcpy(buffer, input->sync + input->sync_served, (size_t)got);
     input->sync_served += (size_t)got;
-  }
-  else
-  {
-    do
-      got = read(input->fd, buffer, length);
+  } else {
+    do got = read(input->fd, buffer, length);
     while (got < 0 && errno == EINTR);
   }
-  if (got <= 0)
-  {
+  if (got <= 0) {
     input->ended = true;
     return got;
   }
@@ -205,21 +185,17 @@ static Copy RewritePages(RasterInput *input, bool photo, int *page)
   std::vector<unsigned char> block;
   cups_page_header2_t header;
   size_t before_header = 0;
-  while (sent == Copy::Done && (before_header = input->bytes, cupsRasterReadHeader2(in, &header)))
-  {
+  while (sent == Copy::Done && (before_header = input->bytes, cupsRasterReadHeader2(in, &header))) {
     ++*page;
-    if (photo)
-      MarkLightInks(&header);
-    if (!cupsRasterWriteHeader2(out, &header))
-    {
+    if (photo) MarkLightInks(&header);
+    if (!cupsRasterWriteHeader2(out, &header)) {
       sent = errno == EPIPE ? Copy::FilterGone : Copy::Failed;
       break;
     }
     unsigned line = header.cupsBytesPerLine;
     unsigned lines = std::max(1u, (unsigned)(kCopyBlock / line));
     block.resize((size_t)line * lines);
-    for (unsigned y = 0; y < header.cupsHeight && sent == Copy::Done; y += lines)
-    {
+    for (unsigned y = 0; y < header.cupsHeight && sent == Copy::Done; y += lines) {
       unsigned length = line * std::min(lines, header.cupsHeight - y);
       if (cupsRasterReadPixels(in, block.data(), length) != length)
         sent = Copy::InputEnded;
@@ -227,14 +203,11 @@ static Copy RewritePages(RasterInput *input, bool photo, int *page)
         sent = errno == EPIPE ? Copy::FilterGone : Copy::Failed;
     }
   }
-  if (out)
-    cupsRasterClose(out);
-  if (in)
-    cupsRasterClose(in);
+  if (out) cupsRasterClose(out);
+  if (in) cupsRasterClose(in);
   // A header the raster library refused goes on cut short, so the filter
   // stops the job there and says so.
-  if (sent == Copy::Done && (!input->ended || input->bytes > before_header))
-  {
+  if (sent == Copy::Done && (!input->ended || input->bytes > before_header)) {
     static const unsigned char kCutHeader[16] = {};
     sent = WriteAll(kCutHeader, sizeof(kCutHeader));
   }
@@ -248,18 +221,15 @@ int main(int argc, char *argv[])
   // The filter stopping early ends this step by a failed write, not SIGPIPE.
   signal(SIGPIPE, SIG_IGN);
 
-  if (argc != 6 && argc != 7)
-  {
+  if (argc != 6 && argc != 7) {
     fputs("ERROR: rastertoinkbands job-id user title copies options [file]\n", stderr);
     return 1;
   }
 
   RasterInput input = {};
-  if (argc == 7)
-  {
+  if (argc == 7) {
     input.fd = open(argv[6], O_RDONLY);
-    if (input.fd == -1)
-    {
+    if (input.fd == -1) {
       fprintf(stderr, "ERROR: Unable to open raster file - %s\n", strerror(errno));
       return 1;
     }
@@ -281,33 +251,29 @@ int main(int argc, char *argv[])
            sync == CUPS_RASTER_SYNCv2 || sync == CUPS_RASTER_REVSYNCv2 ||
            sync == CUPS_RASTER_SYNCapple || sync == CUPS_RASTER_REVSYNCapple)
     sent = RewritePages(&input, photo, &page);
-  else
-  {
+  else {
     // Not raster: passed on as it came, for the filter to refuse.
     sent = WriteAll(input.sync, input.sync_length);
     if (sent == Copy::Done && MovePixels(input.fd, UINT64_MAX) == Copy::InputEnded)
       sent = Copy::Done;
   }
   int error = errno;
-  if (input.fd > 0)
-    close(input.fd);
+  if (input.fd > 0) close(input.fd);
 
-  switch (sent)
-  {
-    case Copy::Failed:
-      fprintf(stderr, "ERROR: Unable to send raster data to the printer driver - %s\n",
-              strerror(error));
-      return 1;
-    case Copy::FilterGone:
-      // The filter stopped reading and has said why.
-      fprintf(stderr, "DEBUG: rastertoinkbands: the filter stopped reading on page %d\n", page);
-      return 0;
-    case Copy::InputEnded:
-      // The filter sees the page end early and tells the user.
-      fprintf(stderr, "DEBUG: rastertoinkbands: the data ended in page %d\n", page);
-      return 0;
-    case Copy::Done:
-      break;
+  switch (sent) {
+  case Copy::Failed:
+    fprintf(stderr, "ERROR: Unable to send raster data to the printer driver - %s\n",
+            strerror(error));
+    return 1;
+  case Copy::FilterGone:
+    // The filter stopped reading and has said why.
+    fprintf(stderr, "DEBUG: rastertoinkbands: the filter stopped reading on page %d\n", page);
+    return 0;
+  case Copy::InputEnded:
+    // The filter sees the page end early and tells the user.
+    fprintf(stderr, "DEBUG: rastertoinkbands: the data ended in page %d\n", page);
+    return 0;
+  case Copy::Done: break;
   }
   fprintf(stderr, "DEBUG: rastertoinkbands: %d page(s)\n", page);
   return 0;

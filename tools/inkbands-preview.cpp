@@ -36,7 +36,8 @@ const char kUsage[] =
     "                  variable dot size selected, else 1)\n";
 
 // What the command line asked for.
-struct Arguments {
+struct Arguments
+{
   bool dump = false, commands = false, inks = false, images = true;
   int scale = 0;
   std::string prefix = "page";
@@ -45,7 +46,8 @@ struct Arguments {
 };
 
 // Reads a positive number argument; false when it is not one.
-bool ParseNumber(const char *text, int *value) {
+bool ParseNumber(const char *text, int *value)
+{
   char *end = nullptr;
   errno = 0;
   long n = strtol(text, &end, 10);
@@ -55,24 +57,34 @@ bool ParseNumber(const char *text, int *value) {
 }
 
 // Parses the command line; false (after a message) on a wrong one.
-bool ParseArguments(int argc, char **argv, Arguments *args) {
+bool ParseArguments(int argc, char **argv, Arguments *args)
+{
   for (int i = 1; i < argc; i++) {
     std::string a = argv[i];
     int *number = nullptr;
-    if (a == "--dump") args->dump = true;
+    if (a == "--dump")
+      args->dump = true;
     else if (a == "--commands")
       args->commands = true;
-    else if (a == "--inks") args->inks = true;
-    else if (a == "--no-images") args->images = false;
-    else if (a == "--scale") number = &args->scale;
-    else if (a == "--xdpi") number = &args->options.xdpi;
-    else if (a == "--ydpi") number = &args->options.ydpi;
-    else if (a == "--escdot-bits") number = &args->options.escdot_bits;
-    else if (a == "-o" && i + 1 < argc) args->prefix = argv[++i];
+    else if (a == "--inks")
+      args->inks = true;
+    else if (a == "--no-images")
+      args->images = false;
+    else if (a == "--scale")
+      number = &args->scale;
+    else if (a == "--xdpi")
+      number = &args->options.xdpi;
+    else if (a == "--ydpi")
+      number = &args->options.ydpi;
+    else if (a == "--escdot-bits")
+      number = &args->options.escdot_bits;
+    else if (a == "-o" && i + 1 < argc)
+      args->prefix = argv[++i];
     else if (a == "-h" || a == "--help") {
       fputs(kUsage, stdout);
       exit(0);
-    } else if ((a[0] != '-' || a == "-") && args->file.empty()) args->file = a;
+    } else if ((a[0] != '-' || a == "-") && args->file.empty())
+      args->file = a;
     else {
       fprintf(stderr, "ERROR: Unknown argument \"%s\"\n%s", a.c_str(), kUsage);
       return false;
@@ -86,14 +98,16 @@ bool ParseArguments(int argc, char **argv, Arguments *args) {
 }
 
 // libpng's error handler: report and return to the writer's set-up point.
-void PngError(png_structp png, png_const_charp message) {
+void PngError(png_structp png, png_const_charp message)
+{
   fprintf(stderr, "ERROR: PNG: %s\n", message);
   longjmp(png_jmpbuf(png), 1);
 }
 
 // Writes one picture of a page (ink < 0: the inks mixed, else one ink in
 // grey) row by row, so that only one picture row is held at a time.
-bool WritePng(const std::string &path, const preview::Page &page, int scale, int ink) {
+bool WritePng(const std::string &path, const preview::Page &page, int scale, int ink)
+{
   int width = preview::ImageWidth(page, scale), height = preview::ImageHeight(page, scale);
   int channels = ink < 0 ? 3 : 1;
   std::vector<uint8_t> row(size_t(width) * channels);
@@ -114,7 +128,8 @@ bool WritePng(const std::string &path, const preview::Page &page, int scale, int
                ink < 0 ? PNG_COLOR_TYPE_RGB : PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE,
                PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   // Record the picture's resolution so viewers show it at paper size.
-  double xdpi = preview::PitchDpi(page.x_pitch) / scale, ydpi = preview::PitchDpi(page.y_pitch) / scale;
+  double xdpi = preview::PitchDpi(page.x_pitch) / scale,
+         ydpi = preview::PitchDpi(page.y_pitch) / scale;
   png_set_pHYs(png, info, png_uint_32(xdpi / 0.0254 + 0.5), png_uint_32(ydpi / 0.0254 + 0.5),
                PNG_RESOLUTION_METER);
   png_write_info(png, info);
@@ -134,7 +149,8 @@ bool WritePng(const std::string &path, const preview::Page &page, int scale, int
 }  // namespace
 
 // Reads the stream, decodes it, writes the dump and the pictures.
-int main(int argc, char **argv) {
+int main(int argc, char **argv)
+{
   Arguments args;
   if (!ParseArguments(argc, argv, &args)) return 1;
   std::string stream;
@@ -149,8 +165,7 @@ int main(int argc, char **argv) {
     stream.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   }
 
-  if (args.commands)
-  {
+  if (args.commands) {
     std::vector<preview::Command> commands = preview::ReadCommands(stream);
     for (const preview::Command &command : commands)
       if (!command.words.empty()) printf("%s\n", command.words.c_str());
@@ -177,7 +192,8 @@ int main(int argc, char **argv) {
             !WritePng(base + "-" + preview::InkName(ink) + ".png", page, scale, ink))
           return 1;
     fprintf(stderr, "INFO: page %zu: %d x %d dots at %g x %g dpi, %s.png\n", n + 1, page.width,
-            page.height, preview::PitchDpi(page.x_pitch), preview::PitchDpi(page.y_pitch), base.c_str());
+            page.height, preview::PitchDpi(page.x_pitch), preview::PitchDpi(page.y_pitch),
+            base.c_str());
   }
   if (!ok) {
     fprintf(stderr, "ERROR: Cannot decode the stream at offset %zu (0x%zx): %s\n",

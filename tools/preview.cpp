@@ -11,30 +11,32 @@ namespace preview {
 namespace {
 
 const int64_t kDefaultUnit = kFineUnit / 360;  // units before any ESC ( U
-const int64_t kMaxExtent = 1 << 18;             // rows or columns of a page
-const uint64_t kMaxCells = uint64_t(1) << 30;   // dots of one ink on a page
-const uint8_t kWritten = 0x80;                  // a raster row reached the dot
+const int64_t kMaxExtent = 1 << 18;            // rows or columns of a page
+const uint64_t kMaxCells = uint64_t(1) << 30;  // dots of one ink on a page
+const uint8_t kWritten = 0x80;                 // a raster row reached the dot
 
 // One raster command of a page, waiting for the page's grid.
-struct RasterBlock {
-  size_t offset = 0;     // where the command starts in the stream
-  size_t command = 0;    // its entry in the command list
+struct RasterBlock
+{
+  size_t offset = 0;   // where the command starts in the stream
+  size_t command = 0;  // its entry in the command list
   int ink = kBlack;
-  int bits = 1;          // bits per dot
+  int bits = 1;  // bits per dot
   int rows = 0;
-  int dots = 0;          // dots per row
-  int bytes = 0;         // bytes per row
-  int64_t x = 0;         // distance from the left margin, fine units
-  int64_t x_dots = 0;    // further whole columns (the ESC ( e offset)
-  int64_t y = 0;         // print position of the first row, fine units
-  int64_t row_step = 0;  // fine units between two rows
-  int64_t dot_step = 0;  // fine units between two dots of a row
+  int dots = 0;             // dots per row
+  int bytes = 0;            // bytes per row
+  int64_t x = 0;            // distance from the left margin, fine units
+  int64_t x_dots = 0;       // further whole columns (the ESC ( e offset)
+  int64_t y = 0;            // print position of the first row, fine units
+  int64_t row_step = 0;     // fine units between two rows
+  int64_t dot_step = 0;     // fine units between two dots of a row
   bool whole_3600 = false;  // spacings in whole 1/3600 inch (ESC .)
-  std::string data;      // rows x bytes, expanded
+  std::string data;         // rows x bytes, expanded
 };
 
 // The printer's state at one point of the stream, and the page being built.
-struct Decoder {
+struct Decoder
+{
   const std::string *stream = nullptr;
   DecodeOptions options;
   Decoded *out = nullptr;
@@ -65,7 +67,8 @@ struct Decoder {
 
 // Formats a dump line or a message.
 std::string Say(const char *format, ...) __attribute__((format(printf, 1, 2)));
-std::string Say(const char *format, ...) {
+std::string Say(const char *format, ...)
+{
   char text[512];
   va_list ap;
   va_start(ap, format);
@@ -75,33 +78,39 @@ std::string Say(const char *format, ...) {
 }
 
 // Records why the stream cannot be decoded and where; always false.
-bool Fail(Decoder &d, size_t offset, const std::string &why) {
+bool Fail(Decoder &d, size_t offset, const std::string &why)
+{
   d.out->error = why;
   d.out->error_offset = offset;
   return false;
 }
 
 // The byte at an offset of the stream.
-unsigned Byte(const Decoder &d, size_t at) {
+unsigned Byte(const Decoder &d, size_t at)
+{
   return static_cast<unsigned char>((*d.stream)[at]);
 }
 
 // A little-endian 16-bit parameter.
-unsigned Get16(const Decoder &d, size_t at) {
+unsigned Get16(const Decoder &d, size_t at)
+{
   return Byte(d, at) | Byte(d, at + 1) << 8;
 }
 
 // A little-endian 32-bit parameter.
-uint32_t Get32(const Decoder &d, size_t at) {
+uint32_t Get32(const Decoder &d, size_t at)
+{
   return Get16(d, at) | uint32_t(Get16(d, at + 2)) << 16;
 }
 
 // Checks that count bytes are left for the command starting at start.
-bool Need(Decoder &d, size_t start, size_t count, const char *what) {
+bool Need(Decoder &d, size_t start, size_t count, const char *what)
+{
   size_t left = d.stream->size() - d.pos;
   if (left >= count) return true;
-  return Fail(d, start, Say("%s is cut short: it needs %zu more bytes, the stream has %zu",
-                            what, count, left));
+  return Fail(
+      d, start,
+      Say("%s is cut short: it needs %zu more bytes, the stream has %zu", what, count, left));
 }
 
 // The bytes [from, to) of a stream as two-digit hex words.
@@ -132,16 +141,16 @@ std::string Spell(const std::string &s, size_t at, size_t length, bool remote, b
 {
   size_t end = at + length;
   unsigned c = static_cast<unsigned char>(s[at]);
-  auto data = [&](size_t from)
-  { return Say(" <%zu bytes%s>", end - from, blank ? ", blank" : ""); };
+  auto data = [&](size_t from) {
+    return Say(" <%zu bytes%s>", end - from, blank ? ", blank" : "");
+  };
   if (remote && c != 0x1B) return s.substr(at, 2) + HexWords(s, at + 4, end);
   if (c == 0x0C) return "FF";
   if (c == 0x0D) return "CR";
   if (c == 0x00) return NulWords(length).substr(1);
   if (c == '@') return "\"" + s.substr(at, length - 1) + "\\n\"";
   unsigned e = static_cast<unsigned char>(s[at + 1]);
-  switch (e)
-  {
+  switch (e) {
   case '(': return "ESC ( " + s.substr(at + 2, 1) + HexWords(s, at + 5, end);
   case 'i':
     return "ESC i" + HexWords(s, at + 2, at + 5) + Word16(s, at + 5) + Word16(s, at + 7) +
@@ -167,14 +176,16 @@ size_t Note(Decoder &d, size_t offset, const std::string &text, bool blank = fal
 
 // Converts value units of 1/base inch to fine units; false when base does
 // not divide the fine unit.
-bool FineUnits(unsigned base, int64_t value, int64_t *fine) {
+bool FineUnits(unsigned base, int64_t value, int64_t *fine)
+{
   if (base == 0 || kFineUnit % base != 0) return false;
   *fine = value * (kFineUnit / base);
   return true;
 }
 
 // Printer reset (ESC @): default units, black, no raster unit or dot size.
-void ResetPrinter(Decoder &d) {
+void ResetPrinter(Decoder &d)
+{
   d.page_unit = d.vertical_unit = d.horizontal_unit = kDefaultUnit;
   d.own_horizontal_unit = false;
   d.raster_row = d.raster_dot = 0;
@@ -185,20 +196,22 @@ void ResetPrinter(Decoder &d) {
 
 // The ink of an ESC i colour code or an ESC r code with the light bit; -1
 // when the printer has no such ink here.
-int InkOfCode(unsigned code) {
+int InkOfCode(unsigned code)
+{
   switch (code) {
-    case 0x00: return kBlack;
-    case 0x01: return kMagenta;
-    case 0x02: return kCyan;
-    case 0x04: return kYellow;
-    case 0x11: return kLightMagenta;
-    case 0x12: return kLightCyan;
-    default: return -1;
+  case 0x00: return kBlack;
+  case 0x01: return kMagenta;
+  case 0x02: return kCyan;
+  case 0x04: return kYellow;
+  case 0x11: return kLightMagenta;
+  case 0x12: return kLightCyan;
+  default: return -1;
   }
 }
 
 // Reads the data of a raster command, raw or PackBits, into block->data.
-bool ReadRasterData(Decoder &d, size_t start, bool packed, RasterBlock *block) {
+bool ReadRasterData(Decoder &d, size_t start, bool packed, RasterBlock *block)
+{
   size_t length = size_t(block->rows) * block->bytes;
   if (!packed) {
     if (!Need(d, start, length, "raster data")) return false;
@@ -214,7 +227,8 @@ bool ReadRasterData(Decoder &d, size_t start, bool packed, RasterBlock *block) {
 
 // Files a raster command's rows at the current position and moves the head
 // past them, as the printer does after a graphics command.
-void AddBlock(Decoder &d, RasterBlock block) {
+void AddBlock(Decoder &d, RasterBlock block)
+{
   if (!d.has_origin) {
     d.has_origin = true;
     d.origin = 0;
@@ -232,10 +246,11 @@ void AddBlock(Decoder &d, RasterBlock block) {
 
 // ESC . : rows of 1-bit (or 2-bit) dots in the current colour, with the row
 // and dot spacing in 1/3600 inch.
-bool DecodeLineRaster(Decoder &d, size_t start) {
+bool DecodeLineRaster(Decoder &d, size_t start)
+{
   if (!Need(d, start, 8, "ESC .")) return false;
-  unsigned packed = Byte(d, start + 2), v = Byte(d, start + 3),
-           h = Byte(d, start + 4), rows = Byte(d, start + 5);
+  unsigned packed = Byte(d, start + 2), v = Byte(d, start + 3), h = Byte(d, start + 4),
+           rows = Byte(d, start + 5);
   unsigned count = Get16(d, start + 6);
   if (packed > 1)
     return Fail(d, start, Say("ESC . with compression mode %u (only 0 and 1 are sent)", packed));
@@ -265,7 +280,8 @@ bool DecodeLineRaster(Decoder &d, size_t start) {
 }
 
 // ESC i : rows of one colour at the raster unit of ESC ( D.
-bool DecodeBandRaster(Decoder &d, size_t start) {
+bool DecodeBandRaster(Decoder &d, size_t start)
+{
   if (!Need(d, start, 9, "ESC i")) return false;
   unsigned code = Byte(d, start + 2), packed = Byte(d, start + 3), bits = Byte(d, start + 4);
   unsigned bytes = Get16(d, start + 5), rows = Get16(d, start + 7);
@@ -298,7 +314,8 @@ bool DecodeBandRaster(Decoder &d, size_t start) {
 
 // ESC ( R ... ESC 00 00 00: the remote-mode block with its two-letter
 // commands (media, paper source, size, cutter, defaults).
-bool DecodeRemote(Decoder &d, size_t start, unsigned length) {
+bool DecodeRemote(Decoder &d, size_t start, unsigned length)
+{
   static const char kRemote[] = "\0REMOTE1";
   if (length != 8 || d.stream->compare(start + 5, 8, std::string(kRemote, 8)) != 0)
     return Fail(d, start, "ESC ( R does not enter remote mode with REMOTE1");
@@ -321,7 +338,8 @@ bool DecodeRemote(Decoder &d, size_t start, unsigned length) {
     if (!Need(d, at, 4, "a remote command")) return false;
     char a = char(Byte(d, at)), b = char(Byte(d, at + 1));
     if (a < 'A' || a > 'Z' || b < 'A' || b > 'Z')
-      return Fail(d, at, Say("byte %02X %02X is not a remote command", Byte(d, at), Byte(d, at + 1)));
+      return Fail(d, at,
+                  Say("byte %02X %02X is not a remote command", Byte(d, at), Byte(d, at + 1)));
     unsigned count = Get16(d, at + 2);
     d.pos += 4;
     if (!Need(d, at, count, "a remote command's parameters")) return false;
@@ -333,7 +351,8 @@ bool DecodeRemote(Decoder &d, size_t start, unsigned length) {
 }
 
 // ESC ( with a letter, a 16-bit parameter length and the parameters.
-bool DecodeParameterCommand(Decoder &d, size_t start) {
+bool DecodeParameterCommand(Decoder &d, size_t start)
+{
   if (!Need(d, start, 5, "ESC (")) return false;
   char letter = char(Byte(d, start + 2));
   unsigned length = Get16(d, start + 3);
@@ -348,123 +367,127 @@ bool DecodeParameterCommand(Decoder &d, size_t start) {
     return Fail(d, start, Say("ESC ( %c with %u parameter bytes", letter, length));
   };
   switch (letter) {
-    case 'G':
-      if (!sized(1, 1)) return false;
-      Note(d, start, Say("ESC ( G graphics mode %u", Byte(d, p)));
-      return true;
-    case 'U':
-      if (!sized(1, 5)) return false;
-      if (length == 1) {
-        unsigned u = Byte(d, p);
-        if (u == 0) return Fail(d, start, "ESC ( U with a unit of 0");
-        d.page_unit = d.vertical_unit = d.horizontal_unit = int64_t(u) * (kFineUnit / 3600);
-        d.own_horizontal_unit = false;
-        Note(d, start, Say("ESC ( U unit %u/3600 in", u));
-      } else {
-        unsigned pu = Byte(d, p), vu = Byte(d, p + 1), hu = Byte(d, p + 2), base = Get16(d, p + 3);
-        int64_t page, vertical, horizontal;
-        if (pu == 0 || vu == 0 || hu == 0 || !FineUnits(base, pu, &page) ||
-            !FineUnits(base, vu, &vertical) || !FineUnits(base, hu, &horizontal))
-          return Fail(d, start, Say("ESC ( U with units %u %u %u of 1/%u in", pu, vu, hu, base));
-        d.page_unit = page;
-        d.vertical_unit = vertical;
-        d.horizontal_unit = horizontal;
-        d.own_horizontal_unit = true;
-        Note(d, start, Say("ESC ( U units of 1/%u in: page %u, vertical %u, horizontal %u", base, pu, vu, hu));
-      }
-      return true;
-    case 'S': {
-      if (!sized(8, 8)) return false;
-      uint32_t width = Get32(d, p), length32 = Get32(d, p + 4);
-      d.paper_width = int64_t(width) * d.page_unit;
-      Note(d, start, Say("ESC ( S paper %u x %u page units", width, length32));
-      return true;
+  case 'G':
+    if (!sized(1, 1)) return false;
+    Note(d, start, Say("ESC ( G graphics mode %u", Byte(d, p)));
+    return true;
+  case 'U':
+    if (!sized(1, 5)) return false;
+    if (length == 1) {
+      unsigned u = Byte(d, p);
+      if (u == 0) return Fail(d, start, "ESC ( U with a unit of 0");
+      d.page_unit = d.vertical_unit = d.horizontal_unit = int64_t(u) * (kFineUnit / 3600);
+      d.own_horizontal_unit = false;
+      Note(d, start, Say("ESC ( U unit %u/3600 in", u));
+    } else {
+      unsigned pu = Byte(d, p), vu = Byte(d, p + 1), hu = Byte(d, p + 2), base = Get16(d, p + 3);
+      int64_t page, vertical, horizontal;
+      if (pu == 0 || vu == 0 || hu == 0 || !FineUnits(base, pu, &page) ||
+          !FineUnits(base, vu, &vertical) || !FineUnits(base, hu, &horizontal))
+        return Fail(d, start, Say("ESC ( U with units %u %u %u of 1/%u in", pu, vu, hu, base));
+      d.page_unit = page;
+      d.vertical_unit = vertical;
+      d.horizontal_unit = horizontal;
+      d.own_horizontal_unit = true;
+      Note(d, start,
+           Say("ESC ( U units of 1/%u in: page %u, vertical %u, horizontal %u", base, pu, vu, hu));
     }
-    case 'C':
-      if (!sized(2, 4)) return false;
-      Note(d, start, Say("ESC ( C page length %u", length == 2 ? Get16(d, p) : Get32(d, p)));
-      return true;
-    case 'c': {
-      if (!sized(4, 8)) return false;
-      uint32_t top = length == 4 ? Get16(d, p) : Get32(d, p);
-      uint32_t bottom = length == 4 ? Get16(d, p + 2) : Get32(d, p + 4);
-      d.form_bottom = int64_t(bottom) * d.page_unit;
-      Note(d, start, Say("ESC ( c page format: top %u, bottom %u", top, bottom));
-      return true;
+    return true;
+  case 'S': {
+    if (!sized(8, 8)) return false;
+    uint32_t width = Get32(d, p), length32 = Get32(d, p + 4);
+    d.paper_width = int64_t(width) * d.page_unit;
+    Note(d, start, Say("ESC ( S paper %u x %u page units", width, length32));
+    return true;
+  }
+  case 'C':
+    if (!sized(2, 4)) return false;
+    Note(d, start, Say("ESC ( C page length %u", length == 2 ? Get16(d, p) : Get32(d, p)));
+    return true;
+  case 'c': {
+    if (!sized(4, 8)) return false;
+    uint32_t top = length == 4 ? Get16(d, p) : Get32(d, p);
+    uint32_t bottom = length == 4 ? Get16(d, p + 2) : Get32(d, p + 4);
+    d.form_bottom = int64_t(bottom) * d.page_unit;
+    Note(d, start, Say("ESC ( c page format: top %u, bottom %u", top, bottom));
+    return true;
+  }
+  case 'V': {
+    if (!sized(2, 4)) return false;
+    uint32_t n = length == 2 ? Get16(d, p) : Get32(d, p);
+    d.y = int64_t(n) * d.page_unit;
+    if (!d.has_origin) {
+      d.has_origin = true;
+      d.origin = d.y;
     }
-    case 'V': {
-      if (!sized(2, 4)) return false;
-      uint32_t n = length == 2 ? Get16(d, p) : Get32(d, p);
-      d.y = int64_t(n) * d.page_unit;
-      if (!d.has_origin) {
-        d.has_origin = true;
-        d.origin = d.y;
-      }
-      Note(d, start, Say("ESC ( V vertical position %u", n));
-      return true;
-    }
-    case 'v': {
-      if (!sized(2, 4)) return false;
-      uint32_t n = length == 2 ? Get16(d, p) : Get32(d, p);
-      d.y += int64_t(n) * d.vertical_unit;
-      Note(d, start, Say("ESC ( v feed %u", n));
-      return true;
-    }
-    case 'i':
-      if (!sized(1, 1)) return false;
-      Note(d, start, Say("ESC ( i microweave %u", Byte(d, p)));
-      return true;
-    case 'K':
-      if (!sized(2, 2)) return false;
-      Note(d, start, Say("ESC ( K %s", Byte(d, p + 1) == 1 ? "monochrome" : "colour"));
-      return true;
-    case 'D': {
-      if (!sized(4, 4)) return false;
-      unsigned base = Get16(d, p), v = Byte(d, p + 2), h = Byte(d, p + 3);
-      if (v == 0 || h == 0 || !FineUnits(base, v, &d.raster_row) || !FineUnits(base, h, &d.raster_dot))
-        return Fail(d, start, Say("ESC ( D with raster unit %u x %u of 1/%u in", v, h, base));
-      Note(d, start, Say("ESC ( D raster unit of 1/%u in: rows %u, dots %u", base, v, h));
-      return true;
-    }
-    case 'e':
-      if (!sized(2, 2)) return false;
-      // The first byte moves the head right by whole dots (the column of a
-      // band on printers that take it here), the second picks the dot size.
-      d.x_dots += Byte(d, p);
-      d.dot_size = int(Byte(d, p + 1));
-      Note(d, start, Say("ESC ( e dot size %02X, offset %u", Byte(d, p + 1), Byte(d, p)));
-      return true;
-    case 's':
-      if (!sized(1, 1)) return false;
-      Note(d, start, Say("ESC ( s print speed %u", Byte(d, p)));
-      return true;
-    case 'r': {
-      if (!sized(2, 2)) return false;
-      unsigned density = Byte(d, p), code = Byte(d, p + 1);
-      int ink = density > 1 ? -1 : InkOfCode(code | (density ? 0x10 : 0));
-      if (ink < 0) return Fail(d, start, Say("ESC ( r %02X %02X names no ink", density, code));
-      d.colour = ink;
-      Note(d, start, Say("ESC ( r colour %s", InkName(ink)));
-      return true;
-    }
-    case '\\': {
-      if (!sized(4, 4)) return false;
-      unsigned base = Get16(d, p);
-      int64_t move;
-      if (!FineUnits(base, int16_t(Get16(d, p + 2)), &move))
-        return Fail(d, start, Say("ESC ( \\ with a unit of 1/%u in", base));
-      d.x += move;
-      Note(d, start, Say("ESC ( \\ move %d/%u in", int16_t(Get16(d, p + 2)), base));
-      return true;
-    }
-    default:
-      return Fail(d, start, Say("ESC ( %c (1B 28 %02X) is not a command this decoder knows",
-                                letter >= 0x20 && letter < 0x7F ? letter : '?', Byte(d, start + 2)));
+    Note(d, start, Say("ESC ( V vertical position %u", n));
+    return true;
+  }
+  case 'v': {
+    if (!sized(2, 4)) return false;
+    uint32_t n = length == 2 ? Get16(d, p) : Get32(d, p);
+    d.y += int64_t(n) * d.vertical_unit;
+    Note(d, start, Say("ESC ( v feed %u", n));
+    return true;
+  }
+  case 'i':
+    if (!sized(1, 1)) return false;
+    Note(d, start, Say("ESC ( i microweave %u", Byte(d, p)));
+    return true;
+  case 'K':
+    if (!sized(2, 2)) return false;
+    Note(d, start, Say("ESC ( K %s", Byte(d, p + 1) == 1 ? "monochrome" : "colour"));
+    return true;
+  case 'D': {
+    if (!sized(4, 4)) return false;
+    unsigned base = Get16(d, p), v = Byte(d, p + 2), h = Byte(d, p + 3);
+    if (v == 0 || h == 0 || !FineUnits(base, v, &d.raster_row) ||
+        !FineUnits(base, h, &d.raster_dot))
+      return Fail(d, start, Say("ESC ( D with raster unit %u x %u of 1/%u in", v, h, base));
+    Note(d, start, Say("ESC ( D raster unit of 1/%u in: rows %u, dots %u", base, v, h));
+    return true;
+  }
+  case 'e':
+    if (!sized(2, 2)) return false;
+    // The first byte moves the head right by whole dots (the column of a
+    // band on printers that take it here), the second picks the dot size.
+    d.x_dots += Byte(d, p);
+    d.dot_size = int(Byte(d, p + 1));
+    Note(d, start, Say("ESC ( e dot size %02X, offset %u", Byte(d, p + 1), Byte(d, p)));
+    return true;
+  case 's':
+    if (!sized(1, 1)) return false;
+    Note(d, start, Say("ESC ( s print speed %u", Byte(d, p)));
+    return true;
+  case 'r': {
+    if (!sized(2, 2)) return false;
+    unsigned density = Byte(d, p), code = Byte(d, p + 1);
+    int ink = density > 1 ? -1 : InkOfCode(code | (density ? 0x10 : 0));
+    if (ink < 0) return Fail(d, start, Say("ESC ( r %02X %02X names no ink", density, code));
+    d.colour = ink;
+    Note(d, start, Say("ESC ( r colour %s", InkName(ink)));
+    return true;
+  }
+  case '\\': {
+    if (!sized(4, 4)) return false;
+    unsigned base = Get16(d, p);
+    int64_t move;
+    if (!FineUnits(base, int16_t(Get16(d, p + 2)), &move))
+      return Fail(d, start, Say("ESC ( \\ with a unit of 1/%u in", base));
+    d.x += move;
+    Note(d, start, Say("ESC ( \\ move %d/%u in", int16_t(Get16(d, p + 2)), base));
+    return true;
+  }
+  default:
+    return Fail(d, start,
+                Say("ESC ( %c (1B 28 %02X) is not a command this decoder knows",
+                    letter >= 0x20 && letter < 0x7F ? letter : '?', Byte(d, start + 2)));
   }
 }
 
 // ESC 01 and the EJL lines after it: the printer leaves packet mode.
-bool DecodePacketExit(Decoder &d, size_t start) {
+bool DecodePacketExit(Decoder &d, size_t start)
+{
   d.pos = start + 2;
   Note(d, start, "ESC 01 leave packet mode");
   while (d.stream->compare(d.pos, 4, "@EJL") == 0) {
@@ -482,63 +505,62 @@ bool EndPage(Decoder &d, size_t offset, bool form_feed);
 void NextPage(Decoder &d);
 
 // One command that starts with ESC.
-bool DecodeEscape(Decoder &d, size_t start) {
+bool DecodeEscape(Decoder &d, size_t start)
+{
   if (!Need(d, start, 2, "ESC")) return false;
   unsigned c = Byte(d, start + 1);
   switch (c) {
-    case '@':
-      d.pos += 2;
-      ResetPrinter(d);
-      Note(d, start, "ESC @ reset");
-      return true;
-    case 0x01:
-      return DecodePacketExit(d, start);
-    case 0x00: {
-      // An escape and a run of NULs that the printer skips (sent at page
-      // start by some printers; inside remote mode ESC 00 00 00 leaves it).
-      d.pos += 1;
-      size_t run = 0;
-      while (d.pos < d.stream->size() && Byte(d, d.pos) == 0) d.pos++, run++;
-      Note(d, start, Say("ESC and %zu NUL", run));
-      return true;
-    }
-    case '(':
-      return DecodeParameterCommand(d, start);
-    case 'U':
-      if (!Need(d, start, 3, "ESC U")) return false;
-      d.pos += 3;
-      Note(d, start, Say("ESC U print direction %u", Byte(d, start + 2)));
-      return true;
-    case 'r': {
-      if (!Need(d, start, 3, "ESC r")) return false;
-      unsigned code = Byte(d, start + 2);
-      int ink = code < 0x10 ? InkOfCode(code) : -1;
-      if (ink < 0) return Fail(d, start, Say("ESC r %02X names no ink", code));
-      d.pos += 3;
-      d.colour = ink;
-      Note(d, start, Say("ESC r colour %s", InkName(ink)));
-      return true;
-    }
-    case '\\': {
-      if (!Need(d, start, 4, "ESC \\")) return false;
-      int move = int16_t(Get16(d, start + 2));
-      d.pos += 4;
-      d.x += move * d.horizontal_unit;
-      Note(d, start, Say("ESC \\ move %d units", move));
-      return true;
-    }
-    case 'i':
-      return DecodeBandRaster(d, start);
-    case '.':
-      return DecodeLineRaster(d, start);
-    default:
-      return Fail(d, start, Say("ESC %c (1B %02X) is not a command this decoder knows",
-                                c >= 0x20 && c < 0x7F ? char(c) : '?', c));
+  case '@':
+    d.pos += 2;
+    ResetPrinter(d);
+    Note(d, start, "ESC @ reset");
+    return true;
+  case 0x01: return DecodePacketExit(d, start);
+  case 0x00: {
+    // An escape and a run of NULs that the printer skips (sent at page
+    // start by some printers; inside remote mode ESC 00 00 00 leaves it).
+    d.pos += 1;
+    size_t run = 0;
+    while (d.pos < d.stream->size() && Byte(d, d.pos) == 0) d.pos++, run++;
+    Note(d, start, Say("ESC and %zu NUL", run));
+    return true;
+  }
+  case '(': return DecodeParameterCommand(d, start);
+  case 'U':
+    if (!Need(d, start, 3, "ESC U")) return false;
+    d.pos += 3;
+    Note(d, start, Say("ESC U print direction %u", Byte(d, start + 2)));
+    return true;
+  case 'r': {
+    if (!Need(d, start, 3, "ESC r")) return false;
+    unsigned code = Byte(d, start + 2);
+    int ink = code < 0x10 ? InkOfCode(code) : -1;
+    if (ink < 0) return Fail(d, start, Say("ESC r %02X names no ink", code));
+    d.pos += 3;
+    d.colour = ink;
+    Note(d, start, Say("ESC r colour %s", InkName(ink)));
+    return true;
+  }
+  case '\\': {
+    if (!Need(d, start, 4, "ESC \\")) return false;
+    int move = int16_t(Get16(d, start + 2));
+    d.pos += 4;
+    d.x += move * d.horizontal_unit;
+    Note(d, start, Say("ESC \\ move %d units", move));
+    return true;
+  }
+  case 'i': return DecodeBandRaster(d, start);
+  case '.': return DecodeLineRaster(d, start);
+  default:
+    return Fail(d, start,
+                Say("ESC %c (1B %02X) is not a command this decoder knows",
+                    c >= 0x20 && c < 0x7F ? char(c) : '?', c));
   }
 }
 
 // The level of dot k of a packed row.
-int RowDot(const char *row, int bits, int k) {
+int RowDot(const char *row, int bits, int k)
+{
   unsigned byte = static_cast<unsigned char>(row[bits == 1 ? k / 8 : k / 4]);
   return bits == 1 ? (byte >> (7 - k % 8)) & 1 : (byte >> (6 - 2 * (k % 4))) & 3;
 }
@@ -546,25 +568,30 @@ int RowDot(const char *row, int bits, int k) {
 // Checks that a raster command's rows and dots fall on the page and gives
 // the last row and column they reach.
 bool BlockReach(Decoder &d, const RasterBlock &b, int64_t xp, int64_t yp, int64_t *last_row,
-                int64_t *last_col) {
+                int64_t *last_col)
+{
   int64_t top = b.y - d.origin;
   if (top < 0)
-    return Fail(d, b.offset, Say("raster row above the page's first print position (%lld/%d in)",
-                                 (long long)top, kFineUnit));
+    return Fail(d, b.offset,
+                Say("raster row above the page's first print position (%lld/%d in)", (long long)top,
+                    kFineUnit));
   if (b.x < 0)
-    return Fail(d, b.offset, Say("dots left of the left margin (%lld/%d in)", (long long)b.x, kFineUnit));
+    return Fail(d, b.offset,
+                Say("dots left of the left margin (%lld/%d in)", (long long)b.x, kFineUnit));
   *last_row = (top + (b.rows - 1) * b.row_step) / yp;
   *last_col = (b.x + (b.dots - 1) * b.dot_step) / xp + b.x_dots;
   if (*last_row >= kMaxExtent || *last_col >= kMaxExtent)
-    return Fail(d, b.offset, Say("dots at row %lld, column %lld are beyond any paper",
-                                 (long long)*last_row, (long long)*last_col));
+    return Fail(d, b.offset,
+                Say("dots at row %lld, column %lld are beyond any paper", (long long)*last_row,
+                    (long long)*last_col));
   return true;
 }
 
 // Lays one raster command's dots into its ink's grid, noting dots that
 // another row already reached and positions between grid dots.
 void PlaceBlock(Decoder &d, const RasterBlock &b, int64_t xp, int64_t yp, Page *page,
-                bool *row_warned, bool *col_warned) {
+                bool *row_warned, bool *col_warned)
+{
   uint8_t *grid = page->levels[b.ink].data();
   int64_t first_row = 0, row_step = 0;
   // Dots a whole number of columns apart are placed without division.
@@ -572,15 +599,17 @@ void PlaceBlock(Decoder &d, const RasterBlock &b, int64_t xp, int64_t yp, Page *
   int64_t first_col = b.x / xp + b.x_dots, col_step = b.dot_step / xp;
   if (!even && !*col_warned) {
     *col_warned = true;
-    page->warnings.push_back(Say("dots fall between the columns of the %.6g dpi grid (first at offset %zu)",
-                                 PitchDpi(int(xp)), b.offset));
+    page->warnings.push_back(
+        Say("dots fall between the columns of the %.6g dpi grid (first at offset %zu)",
+            PitchDpi(int(xp)), b.offset));
   }
   for (int r = 0; r < b.rows; r++) {
     int64_t fy = b.y + r * b.row_step - d.origin;
     if (fy % yp != 0 && !*row_warned) {
       *row_warned = true;
-      page->warnings.push_back(Say("raster rows fall between the rows of the %.6g dpi grid (first at offset %zu)",
-                                   PitchDpi(int(yp)), b.offset));
+      page->warnings.push_back(
+          Say("raster rows fall between the rows of the %.6g dpi grid (first at offset %zu)",
+              PitchDpi(int(yp)), b.offset));
     }
     int64_t row = fy / yp;
     if (r == 0) first_row = row;
@@ -601,16 +630,17 @@ void PlaceBlock(Decoder &d, const RasterBlock &b, int64_t xp, int64_t yp, Page *
   if (b.dots > 1) text += Say(" every %lld", (long long)(even ? col_step : b.dot_step / xp));
 }
 
-bool EndPage(Decoder &d, size_t offset, bool form_feed) {
-  if (d.options.commands_only)
-  {
+bool EndPage(Decoder &d, size_t offset, bool form_feed)
+{
+  if (d.options.commands_only) {
     Note(d, offset, form_feed ? "FF end of page" : "end of page");
     d.out->pages.emplace_back();
     NextPage(d);
     return true;
   }
   Page page;
-  int64_t yp = d.options.ydpi ? kFineUnit / d.options.ydpi : (d.grid_row ? d.grid_row : d.vertical_unit);
+  int64_t yp =
+      d.options.ydpi ? kFineUnit / d.options.ydpi : (d.grid_row ? d.grid_row : d.vertical_unit);
   int64_t xp = 0;
   if (d.options.xdpi) {
     xp = kFineUnit / d.options.xdpi;
@@ -645,8 +675,9 @@ bool EndPage(Decoder &d, size_t offset, bool form_feed) {
     width = std::max(width, last_col + 1);
   }
   if (uint64_t(width) * uint64_t(height) > kMaxCells)
-    return Fail(d, offset, Say("a page of %lld x %lld dots is more than the preview can hold", (long long)width,
-                               (long long)height));
+    return Fail(d, offset,
+                Say("a page of %lld x %lld dots is more than the preview can hold",
+                    (long long)width, (long long)height));
   page.width = int(width);
   page.height = int(height);
   for (int ink = 0; ink < kInks; ink++)
@@ -660,8 +691,9 @@ bool EndPage(Decoder &d, size_t offset, bool form_feed) {
   if (d.form_bottom > d.origin)
     page.form_height = int(std::min<int64_t>((d.form_bottom - d.origin) / yp, kMaxExtent));
   if (!form_feed) page.warnings.push_back("the stream ends before the form feed of this page");
-  std::string text = Say("end of page %zu: %d x %d dots at %.6g x %.6g dpi", d.out->pages.size() + 1,
-                         page.width, page.height, PitchDpi(page.x_pitch), PitchDpi(page.y_pitch));
+  std::string text =
+      Say("end of page %zu: %d x %d dots at %.6g x %.6g dpi", d.out->pages.size() + 1, page.width,
+          page.height, PitchDpi(page.x_pitch), PitchDpi(page.y_pitch));
   if (page.overprinted) text += Say(", %ld dots overprinted", page.overprinted);
   Note(d, offset, form_feed ? "FF " + text : text);
   d.out->pages.push_back(std::move(page));
@@ -688,8 +720,9 @@ const int kLightStrength = 90;  // of 255
 
 }  // namespace
 
-bool UnpackBits(const std::string &stream, size_t *pos, size_t length,
-                std::string *out, std::string *error) {
+bool UnpackBits(const std::string &stream, size_t *pos, size_t length, std::string *out,
+                std::string *error)
+{
   out->clear();
   out->reserve(length);
   size_t p = *pos;
@@ -730,7 +763,8 @@ bool UnpackBits(const std::string &stream, size_t *pos, size_t length,
   return true;
 }
 
-bool DecodeStream(const std::string &stream, const DecodeOptions &options, Decoded *out) {
+bool DecodeStream(const std::string &stream, const DecodeOptions &options, Decoded *out)
+{
   *out = Decoded();
   Decoder d;
   d.stream = &stream;
@@ -738,7 +772,9 @@ bool DecodeStream(const std::string &stream, const DecodeOptions &options, Decod
   d.out = out;
   if ((options.xdpi && (options.xdpi < 0 || kFineUnit % options.xdpi)) ||
       (options.ydpi && (options.ydpi < 0 || kFineUnit % options.ydpi)))
-    return Fail(d, 0, Say("a grid of %d x %d dpi does not divide 1/%d inch", options.xdpi, options.ydpi, kFineUnit));
+    return Fail(d, 0,
+                Say("a grid of %d x %d dpi does not divide 1/%d inch", options.xdpi, options.ydpi,
+                    kFineUnit));
   if (options.escdot_bits < 0 || options.escdot_bits > 2)
     return Fail(d, 0, Say("ESC . rows cannot have %d bits per dot", options.escdot_bits));
   while (d.pos < stream.size()) {
@@ -769,8 +805,7 @@ std::vector<Command> ReadCommands(const std::string &stream)
   DecodeOptions options;
   options.commands_only = true;
   Decoded decoded;
-  if (!DecodeStream(stream, options, &decoded))
-  {
+  if (!DecodeStream(stream, options, &decoded)) {
     size_t at = decoded.error_offset;
     decoded.commands.push_back(
         {at, stream.size() - at, decoded.error, Say("?? %zu bytes", stream.size() - at)});
@@ -782,7 +817,8 @@ std::vector<Command> ReadCommands(const std::string &stream)
   return std::move(commands);
 }
 
-std::vector<Page> DecodeStream(const std::string &stream, std::string *error) {
+std::vector<Page> DecodeStream(const std::string &stream, std::string *error)
+{
   Decoded decoded;
   if (DecodeStream(stream, DecodeOptions(), &decoded)) {
     if (error) error->clear();
@@ -792,38 +828,45 @@ std::vector<Page> DecodeStream(const std::string &stream, std::string *error) {
   return {};
 }
 
-int DotLevel(const Page &page, int ink, int row, int col) {
+int DotLevel(const Page &page, int ink, int row, int col)
+{
   if (ink < 0 || ink >= kInks || page.levels[ink].empty() || row < 0 || col < 0 ||
       row >= page.height || col >= page.width)
     return 0;
   return page.levels[ink][size_t(row) * page.width + col];
 }
 
-const char *InkName(int ink) {
-  static const char *const kNames[kInks] = {"black", "cyan", "magenta", "yellow",
-                                            "light-cyan", "light-magenta"};
+const char *InkName(int ink)
+{
+  static const char *const kNames[kInks] = {"black",  "cyan",       "magenta",
+                                            "yellow", "light-cyan", "light-magenta"};
   return ink >= 0 && ink < kInks ? kNames[ink] : "none";
 }
 
-double PitchDpi(int pitch) {
+double PitchDpi(int pitch)
+{
   return pitch > 0 ? double(kFineUnit) / pitch : 0;
 }
 
-int DefaultScale(const Page &page) {
+int DefaultScale(const Page &page)
+{
   const int kMaxPicture = 3000;
   int width = std::max(page.width, page.paper_width);
   return std::max(1, (width + kMaxPicture - 1) / kMaxPicture);
 }
 
-int ImageWidth(const Page &page, int scale) {
+int ImageWidth(const Page &page, int scale)
+{
   return std::max(1, (std::max(page.width, page.paper_width) + scale - 1) / scale);
 }
 
-int ImageHeight(const Page &page, int scale) {
+int ImageHeight(const Page &page, int scale)
+{
   return std::max(1, (std::max(page.height, page.form_height) + scale - 1) / scale);
 }
 
-void RenderRow(const Page &page, int scale, int ink, int row, uint8_t *out) {
+void RenderRow(const Page &page, int scale, int ink, int row, uint8_t *out)
+{
   int width = ImageWidth(page, scale);
   int full_width = std::max({page.width, page.paper_width, 1});
   int full_height = std::max({page.height, page.form_height, 1});

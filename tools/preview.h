@@ -12,7 +12,16 @@ namespace preview {
 
 // The inks a page can print, in the plane order of a six-ink page (a
 // four-ink page uses the first four, a three-ink page cyan to yellow).
-enum Ink { kBlack, kCyan, kMagenta, kYellow, kLightCyan, kLightMagenta, kInks };
+enum Ink
+{
+  kBlack,
+  kCyan,
+  kMagenta,
+  kYellow,
+  kLightCyan,
+  kLightMagenta,
+  kInks
+};
 
 // Positions are counted in 1/kFineUnit inch: every unit base the printer
 // commands use (3600, 2880, 1440, 14400 and their divisors) divides it.
@@ -21,7 +30,8 @@ const int kFineUnit = 14400;
 // One printed page: per ink, the dot level at every dot position of the
 // page's grid. Row 0 is the first print position of the page (the position
 // set by its first absolute vertical move); column 0 is the left margin.
-struct Page {
+struct Page
+{
   int width = 0;    // dot columns covered by raster rows (zero dots included)
   int height = 0;   // raster rows covered by raster rows
   int x_pitch = 0;  // distance between two columns, in 1/kFineUnit inch
@@ -30,10 +40,10 @@ struct Page {
   // size (1 is the only size of 1-bit rows). Empty when no raster command
   // of the page used the ink.
   std::vector<uint8_t> levels[kInks];
-  int bits[kInks] = {};   // bits per dot the ink was sent with, 0 if unused
-  int paper_width = 0;    // columns of the paper dimension command, 0 if none
-  int form_height = 0;    // rows from row 0 to the bottom margin, 0 if unknown
-  long overprinted = 0;   // dot positions that more than one raster row wrote
+  int bits[kInks] = {};               // bits per dot the ink was sent with, 0 if unused
+  int paper_width = 0;                // columns of the paper dimension command, 0 if none
+  int form_height = 0;                // rows from row 0 to the bottom margin, 0 if unknown
+  long overprinted = 0;               // dot positions that more than one raster row wrote
   std::vector<std::string> warnings;  // positions that fall between dots, ...
 };
 
@@ -46,7 +56,8 @@ struct Page {
 //                                   (", blank" when no row holds a dot)
 //   ST 00 00                        a remote-mode command, length left out
 //   ESC 00*27  FF  CR  "@EJL\n"     NUL runs, control bytes, job-language lines
-struct Command {
+struct Command
+{
   size_t offset = 0;
   size_t length = 0;
   std::string text;
@@ -67,25 +78,26 @@ struct Command {
 // dot depth, so the depth cannot be read from it: rows are read as 1-bit
 // dots unless a variable dot size (ESC ( e code 10 hex or above) is
 // selected, when each byte holds four 2-bit dots.
-struct DecodeOptions {
-  int xdpi = 0;         // columns per inch of the grid; 0: from the stream
-  int ydpi = 0;         // rows per inch of the grid; 0: the vertical unit
-  int escdot_bits = 0;  // bits per dot of ESC . rows; 0: from the dot size
+struct DecodeOptions
+{
+  int xdpi = 0;                // columns per inch of the grid; 0: from the stream
+  int ydpi = 0;                // rows per inch of the grid; 0: the vertical unit
+  int escdot_bits = 0;         // bits per dot of ESC . rows; 0: from the dot size
   bool commands_only = false;  // read the commands, lay no dot into a grid
 };
 
 // The outcome of decoding one stream.
-struct Decoded {
-  std::vector<Page> pages;          // every page ended before any error
-  std::vector<Command> commands;    // every command decoded before any error
-  std::string error;                // empty when the whole stream decoded
-  size_t error_offset = 0;          // byte offset of the faulty command
+struct Decoded
+{
+  std::vector<Page> pages;        // every page ended before any error
+  std::vector<Command> commands;  // every command decoded before any error
+  std::string error;              // empty when the whole stream decoded
+  size_t error_offset = 0;        // byte offset of the faulty command
 };
 
 // Decodes a printer stream into pages and commands; false on a stream it
 // cannot decode (out->error and out->error_offset say why and where).
-bool DecodeStream(const std::string &stream, const DecodeOptions &options,
-                  Decoded *out);
+bool DecodeStream(const std::string &stream, const DecodeOptions &options, Decoded *out);
 
 // The commands of a printer stream as far as it can be read; what follows a
 // command the reader cannot decode is one last entry of words "?? N bytes".
@@ -98,8 +110,8 @@ std::vector<Page> DecodeStream(const std::string &stream, std::string *error);
 // Expands PackBits data from stream[*pos] until out holds length bytes;
 // *pos moves past the data. False (with *error) on a run that goes past
 // length or data that ends early.
-bool UnpackBits(const std::string &stream, size_t *pos, size_t length,
-                std::string *out, std::string *error);
+bool UnpackBits(const std::string &stream, size_t *pos, size_t length, std::string *out,
+                std::string *error);
 
 // The level of one dot of a page, 0 outside the grid or for an unused ink.
 int DotLevel(const Page &page, int ink, int row, int col);

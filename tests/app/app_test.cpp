@@ -8,8 +8,7 @@
 
 #include <cstring>
 
-namespace
-{
+namespace {
 
 // Reads a model from the build's PPD of a family.
 Model Family(const char *name)
@@ -56,8 +55,7 @@ const ModelCase kModels[] = {
 
 TEST(AppModel, CapabilitiesComeFromThePpd)
 {
-  for (const ModelCase &c : kModels)
-  {
+  for (const ModelCase &c : kModels) {
     Model model = Family(c.ppd);
     EXPECT_EQ(Resolutions(model), c.resolutions) << c.ppd;
     const ModelResolution &def = model.resolutions[(size_t)model.default_resolution];
@@ -103,8 +101,7 @@ const SettingsCase kSettings[] = {
 
 TEST(AppSettings, JobOptionsChooseThePpdSettings)
 {
-  for (const SettingsCase &c : kSettings)
-  {
+  for (const SettingsCase &c : kSettings) {
     Model model = Family(c.ppd);
     pappl_pr_options_t options;
     memset(&options, 0, sizeof(options));
@@ -198,8 +195,7 @@ TEST(AppSeparation, InksAsCupsRasterizersMakeThem)
   for (const InkCase &c : kInks) line.insert(line.end(), {c.r, c.g, c.b});
   SeparateLine(in, line.data(), kcmy, planes.data());
   SeparateLine(in, line.data(), k, grey.data());
-  for (unsigned i = 0; i < n; i++)
-  {
+  for (unsigned i = 0; i < n; i++) {
     const InkCase &c = kInks[i];
     SCOPED_TRACE("rgb " + std::to_string(c.r) + " " + std::to_string(c.g) + " " +
                  std::to_string(c.b));

@@ -29,16 +29,14 @@ int main(int argc, char *argv[])
   if (!port) return 1;
   fprintf(port, "%d\n", ntohs(addr.sin_port));
   fclose(port);
-  for (;;)
-  {
+  for (;;) {
     int client = accept(server, nullptr, nullptr);
     if (client < 0) continue;
     std::string received;
     char buffer[4096];
     ssize_t n;
     bool answered = false;
-    while ((n = read(client, buffer, sizeof(buffer))) > 0)
-    {
+    while ((n = read(client, buffer, sizeof(buffer))) > 0) {
       received.append(buffer, (size_t)n);
       if (!answered && !answer.empty() && received.find("IQ\001\000\001") != std::string::npos)
         answered = write(client, answer.data(), answer.size()) == (ssize_t)answer.size();

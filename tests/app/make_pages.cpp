@@ -31,8 +31,7 @@ static cups_raster_t *Open(const char *path, cups_mode_t mode, int *fd)
 // Writes the two files of the page.
 int main(int argc, char *argv[])
 {
-  if (argc < 6)
-  {
+  if (argc < 6) {
     fprintf(stderr, "usage: make_pages PPD PWG-SIZE-NAME DPI OUT.pwg OUT.ras [PPD-OPTIONS]\n");
     return 2;
   }
@@ -63,10 +62,8 @@ int main(int argc, char *argv[])
       !cupsRasterWriteHeader2(out_ras, &ras))
     return 1;
   std::vector<unsigned char> grey(pwg.cupsWidth), black(pwg.cupsWidth);
-  for (unsigned y = 0; y < pwg.cupsHeight; y++)
-  {
-    for (unsigned x = 0; x < pwg.cupsWidth; x++)
-    {
+  for (unsigned y = 0; y < pwg.cupsHeight; y++) {
+    for (unsigned x = 0; x < pwg.cupsWidth; x++) {
       grey[x] = Grey(x, y, pwg.cupsWidth, pwg.cupsHeight);
       black[x] = (unsigned char)(255 - grey[x]);
     }

@@ -36,12 +36,18 @@ const std::string kSixMarkers =
     "ink-cartridge marker-levels=";
 
 // The printer's side of the back channel for one run.
-enum class Printer { None, Answers, Silent };
+enum class Printer
+{
+  None,
+  Answers,
+  Silent
+};
 
 // Runs the command filter on a command file for a family; a printer that
 // answers has `answer` waiting on descriptor 3, a silent one keeps it open.
 harness::Result RunCommands(int family, const std::string &file, bool as_argument = true,
-                            Printer printer = Printer::None, const std::string &answer = "") {
+                            Printer printer = Printer::None, const std::string &answer = "")
+{
   std::string ppd = harness::WritePpd(family, harness::DefaultSizes());
   std::string path = harness::WriteFile(file, ".cmd");
   // The printer's end of the back channel stays above the descriptors the
@@ -79,7 +85,8 @@ harness::Result RunCommands(int family, const std::string &file, bool as_argumen
   return result;
 }
 
-struct FileCase {
+struct FileCase
+{
   const char *what;
   int family;
   std::string file;
@@ -148,19 +155,22 @@ const FileCase kFiles[] = {
      1},
 };
 
-TEST(CommandFilter, CommandFiles) {
+TEST(CommandFilter, CommandFiles)
+{
   for (const FileCase &c : kFiles) {
     SCOPED_TRACE(c.what);
     check::ExpectRun(RunCommands(c.family, c.file), c.bytes, c.err, c.status);
   }
 }
 
-TEST(CommandFilter, CommandFileOnStandardInput) {
+TEST(CommandFilter, CommandFileOnStandardInput)
+{
   check::ExpectRun(RunCommands(5500, "#CUPS-COMMAND\nClean\n", false), "ESC @ | " + kClean,
                    {kInfoClean}, 0);
 }
 
-TEST(CommandFilter, RefusesBadRuns) {
+TEST(CommandFilter, RefusesBadRuns)
+{
   harness::Result usage = harness::RunFilter({"", "", "", {"inkbands-commands", "1"}});
   check::ExpectRun(usage, "", {"ERROR: inkbands-commands job-id user title copies options [file]"},
                    1);
@@ -170,11 +180,12 @@ TEST(CommandFilter, RefusesBadRuns) {
   std::string ppd = harness::WritePpd(7, harness::DefaultSizes());
   harness::Result missing = harness::RunFilter(
       {ppd, "", "", {"inkbands-commands", "1", "u", "t", "1", "", harness::TempPath(".cmd")}});
-  check::ExpectRun(missing, "",
-                   {"ERROR: Unable to open command file - No such file or directory"}, 1);
+  check::ExpectRun(missing, "", {"ERROR: Unable to open command file - No such file or directory"},
+                   1);
 }
 
-struct AnswerCase {
+struct AnswerCase
+{
   const char *what;
   int family;
   Printer printer;
@@ -183,35 +194,60 @@ struct AnswerCase {
 };
 
 const AnswerCase kAnswers[] = {
-  {"four inks", 9, Printer::Answers, "IQ:40326455;",
-   {"INFO: Ink levels reported.", kFourMarkers + "64,50,100,85"}},
-  {"six inks after other status", 7, Printer::Answers, "@BDC ST2\r\nIQ:0a141e28323c;\r\n",
-   {"INFO: Ink levels reported.", kSixMarkers + "10,20,30,40,50,60"}},
-  {"three inks on a four-ink family", 4, Printer::Answers, "IQ:0A1B2C;",
-   {"INFO: Ink levels reported.",
-    "ATTR: marker-colors=#00ffff,#ff00ff,#ffff00 marker-names=Cyan,Magenta,Yellow "
-    "marker-types=ink-cartridge,ink-cartridge,ink-cartridge marker-levels=10,27,44"}},
-  {"cut short", 7, Printer::Answers, "IQ:0a141e",
-   {"DEBUG: The printer answered 9 bytes without a complete IQ answer.",
-    "INFO: The printer's ink-level answer was not understood; ink levels unknown.",
-    kSixMarkers + "-1,-1,-1,-1,-1,-1"}},
-  {"five inks", 9, Printer::Answers, "IQ:0a141e2832;",
-   {"INFO: The printer's ink-level answer was not understood; ink levels unknown.",
-    kFourMarkers + "-1,-1,-1,-1"}},
-  {"garbage", 9, Printer::Answers, std::string("\xff\x00garbage", 9),
-   {"DEBUG: The printer answered 9 bytes without a complete IQ answer.",
-    "INFO: The printer's ink-level answer was not understood; ink levels unknown.",
-    kFourMarkers + "-1,-1,-1,-1"}},
-  {"closed without a word", 9, Printer::Answers, "",
-   {"INFO: The printer did not answer the ink-level query; ink levels unknown.",
-    kFourMarkers + "-1,-1,-1,-1"}},
-  // The filter waits a few seconds for a printer that never answers.
-  {"silent", 5000, Printer::Silent, "",
-   {"INFO: The printer did not answer the ink-level query; ink levels unknown.",
-    kSixMarkers + "-1,-1,-1,-1,-1,-1"}},
+    {"four inks",
+     9,
+     Printer::Answers,
+     "IQ:40326455;",
+     {"INFO: Ink levels reported.", kFourMarkers + "64,50,100,85"}},
+    {"six inks after other status",
+     7,
+     Printer::Answers,
+     "@BDC ST2\r\nIQ:0a141e28323c;\r\n",
+     {"INFO: Ink levels reported.", kSixMarkers + "10,20,30,40,50,60"}},
+    {"three inks on a four-ink family",
+     4,
+     Printer::Answers,
+     "IQ:0A1B2C;",
+     {"INFO: Ink levels reported.",
+      "ATTR: marker-colors=#00ffff,#ff00ff,#ffff00 marker-names=Cyan,Magenta,Yellow "
+      "marker-types=ink-cartridge,ink-cartridge,ink-cartridge marker-levels=10,27,44"}},
+    {"cut short",
+     7,
+     Printer::Answers,
+     "IQ:0a141e",
+     {"DEBUG: The printer answered 9 bytes without a complete IQ answer.",
+      "INFO: The printer's ink-level answer was not understood; ink levels unknown.",
+      kSixMarkers + "-1,-1,-1,-1,-1,-1"}},
+    {"five inks",
+     9,
+     Printer::Answers,
+     "IQ:0a141e2832;",
+     {"INFO: The printer's ink-level answer was not understood; ink levels unknown.",
+      kFourMarkers + "-1,-1,-1,-1"}},
+    {"garbage",
+     9,
+     Printer::Answers,
+     std::string("\xff\x00garbage", 9),
+     {"DEBUG: The printer answered 9 bytes without a complete IQ answer.",
+      "INFO: The printer's ink-level answer was not understood; ink levels unknown.",
+      kFourMarkers + "-1,-1,-1,-1"}},
+    {"closed without a word",
+     9,
+     Printer::Answers,
+     "",
+     {"INFO: The printer did not answer the ink-level query; ink levels unknown.",
+      kFourMarkers + "-1,-1,-1,-1"}},
+    // The filter waits a few seconds for a printer that never answers.
+    {"silent",
+     5000,
+     Printer::Silent,
+     "",
+     {"INFO: The printer did not answer the ink-level query; ink levels unknown.",
+      kSixMarkers + "-1,-1,-1,-1,-1,-1"}},
 };
 
-TEST(CommandFilter, InkLevelAnswers) {
+TEST(CommandFilter, InkLevelAnswers)
+{
   for (const AnswerCase &c : kAnswers) {
     SCOPED_TRACE(c.what);
     std::string start = c.family < 5000 ? expect::kJobStartEjl : "ESC @ | ";

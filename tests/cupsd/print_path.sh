@@ -34,8 +34,8 @@ cupsd_start
 listed=$(lpinfo -m 2>/dev/null | grep -c '^inkbands/fam[0-9]*\.ppd ')
 [ "$listed" = "$ppd_count" ] ||
   fail "lpinfo -m lists $listed inkbands PPDs, $ppd_count were built"
-lpinfo -m 2>/dev/null |
-  grep -qx 'inkbands/fam7.ppd Generic ESC/P2 printer, family 7: photo printer, variable dots (inkbands)' ||
+fam7='inkbands/fam7.ppd Generic ESC/P2 printer, family 7: photo printer, variable dots (inkbands)'
+lpinfo -m 2>/dev/null | grep -qx "$fam7" ||
   fail "lpinfo -m does not list family 7 by what it does"
 
 # --- Queues -----------------------------------------------------------------
@@ -282,7 +282,8 @@ ESC 00 00 00'
   fi
   got=$(tail -n "$(echo "$tail_expected" | wc -l)" "$listing")
   [ "$got" = "$tail_expected" ] ||
-    fail "$queue: the page does not end with a form feed and the job end: $(echo "$got" | tr '\n' '|')"
+    fail "$queue: the page does not end with a form feed and the job end:" \
+      "$(echo "$got" | tr '\n' '|')"
   [ "$(grep -c '^FF$' "$listing")" = 1 ] || fail "$queue: expected one page"
   got=$(inks_printed "$listing")
   [ "$got" = "${inks[$queue]}" ] ||

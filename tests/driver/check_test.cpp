@@ -11,8 +11,9 @@ namespace {
 
 // A run of bytes that ends where an unreadable page begins, so that any
 // read past it faults.
-class GuardedRun {
- public:
+class GuardedRun
+{
+public:
   GuardedRun()
   {
     page_ = (size_t)sysconf(_SC_PAGESIZE);
@@ -20,7 +21,10 @@ class GuardedRun {
                                   MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     mprotect(base_ + page_, page_, PROT_NONE);
   }
-  ~GuardedRun() { munmap(base_, 2 * page_); }
+  ~GuardedRun()
+  {
+    munmap(base_, 2 * page_);
+  }
   // The last n readable bytes, all set to fill.
   unsigned char *Tail(size_t n, unsigned char fill)
   {
@@ -28,32 +32,46 @@ class GuardedRun {
     return base_ + page_ - n;
   }
 
- private:
+private:
   size_t page_;
   unsigned char *base_;
 };
 
 // Ink (or the value) at position at of a run of length bytes; at == -1
 // means nowhere. length is what the call is told, readable what exists.
-struct CheckCase { int length, readable, at; int blank; };
+struct CheckCase
+{
+  int length, readable, at;
+  int blank;
+};
 const CheckCase kChecks[] = {
-  {0, 0, -1, 1}, {-5, 0, -1, 1}, {1, 1, -1, 1}, {1, 1, 0, 0},
-  {7, 7, 6, 0}, {8, 8, -1, 1}, {8, 8, 7, 0}, {9, 9, 8, 0}, {9, 9, -1, 1},
-  {16, 16, 9, 0}, {17, 17, 16, 0}, {1000, 1000, -1, 1}, {1000, 1000, 999, 0},
-  {1000, 1000, 3, 0},
-  // Early exit: the deciding byte is the last readable one.
-  {16, 6, 5, 0}, {1000, 13, 12, 0}, {1000, 1, 0, 0},
+    {0, 0, -1, 1},
+    {-5, 0, -1, 1},
+    {1, 1, -1, 1},
+    {1, 1, 0, 0},
+    {7, 7, 6, 0},
+    {8, 8, -1, 1},
+    {8, 8, 7, 0},
+    {9, 9, 8, 0},
+    {9, 9, -1, 1},
+    {16, 16, 9, 0},
+    {17, 17, 16, 0},
+    {1000, 1000, -1, 1},
+    {1000, 1000, 999, 0},
+    {1000, 1000, 3, 0},
+    // Early exit: the deciding byte is the last readable one.
+    {16, 6, 5, 0},
+    {1000, 13, 12, 0},
+    {1000, 1, 0, 0},
 };
 
 TEST(CheckTest, ZeroBytes)
 {
   GuardedRun run;
-  for (const CheckCase &c : kChecks)
-  {
+  for (const CheckCase &c : kChecks) {
     SCOPED_TRACE(::testing::Message() << "length " << c.length << " ink at " << c.at);
     unsigned char *tail = run.Tail((size_t)c.readable, 0);
-    if (c.at >= 0)
-      tail[c.at] = 0x01;
+    if (c.at >= 0) tail[c.at] = 0x01;
     EXPECT_EQ(cupsCheckBytes(tail, c.length), c.blank);
   }
   EXPECT_EQ(cupsCheckBytes(nullptr, 0), 1);
@@ -63,13 +81,11 @@ TEST(CheckTest, Value)
 {
   GuardedRun run;
   for (unsigned char value : {0x00, 0x42, 0xFF})
-    for (const CheckCase &c : kChecks)
-    {
-      SCOPED_TRACE(::testing::Message() << "value " << (int)value << " length " << c.length
-                                        << " at " << c.at);
+    for (const CheckCase &c : kChecks) {
+      SCOPED_TRACE(::testing::Message()
+                   << "value " << (int)value << " length " << c.length << " at " << c.at);
       unsigned char *tail = run.Tail((size_t)c.readable, (unsigned char)(value + 1));
-      if (c.at >= 0)
-        tail[c.at] = value;
+      if (c.at >= 0) tail[c.at] = value;
       EXPECT_EQ(cupsCheckValue(tail, c.length, value), c.blank);
     }
 
@@ -85,8 +101,7 @@ TEST(CheckTest, RunEndsExactlyAtItsLength)
 {
   unsigned char buffer[160];
   for (int offset = 0; offset < 8; offset++)
-    for (int length = 1; length <= 96; length++)
-    {
+    for (int length = 1; length <= 96; length++) {
       SCOPED_TRACE(::testing::Message() << "offset " << offset << " length " << length);
       unsigned char *run = buffer + offset;
       memset(buffer, 0, sizeof(buffer));

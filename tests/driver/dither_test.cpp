@@ -25,8 +25,9 @@ long ScriptedRandom(void)
   return r;
 }
 
-class DitherTest : public ::testing::Test {
- protected:
+class DitherTest : public ::testing::Test
+{
+protected:
   void SetUp() override
   {
     g_script.clear();
@@ -34,16 +35,22 @@ class DitherTest : public ::testing::Test {
     saved_ = inkbands_random;
     inkbands_random = ScriptedRandom;
   }
-  void TearDown() override { inkbands_random = saved_; }
+  void TearDown() override
+  {
+    inkbands_random = saved_;
+  }
 
- private:
+private:
   long (*saved_)(void) = nullptr;
 };
 
 using Line = std::vector<unsigned char>;
 
 // Error cell of a record: row (0 .. 2 * planes - 1), cell (0 .. width + 3).
-int &Cell(dither_state_t *s, int row, int cell) { return s->errors[row * (s->width + 4) + cell]; }
+int &Cell(dither_state_t *s, int row, int cell)
+{
+  return s->errors[row * (s->width + 4) + cell];
+}
 
 // All width + 4 cells of one error row.
 std::vector<int> Row(dither_state_t *s, int row)
@@ -56,8 +63,7 @@ std::vector<int> Row(dither_state_t *s, int row)
 std::vector<lut_entry_t> IdentityLut()
 {
   std::vector<lut_entry_t> lut(256);
-  for (int j = 0; j < 256; j++)
-    lut[j] = {j, 0};
+  for (int j = 0; j < 256; j++) lut[j] = {j, 0};
   return lut;
 }
 
@@ -73,8 +79,7 @@ TEST(DitherStateTest, NewRecordIsClearAndRefusesBadSizes)
   EXPECT_EQ(s->width, 5);
   EXPECT_EQ(s->planes, 3);
   EXPECT_EQ(s->direction, 0);
-  for (int i = 0; i < 2 * 3 * (5 + 4); i++)
-    ASSERT_EQ(s->errors[i], 0) << i;
+  for (int i = 0; i < 2 * 3 * (5 + 4); i++) ASSERT_EQ(s->errors[i], 0) << i;
   cupsDitherDelete(s);
   cupsDitherDelete(nullptr);
 
@@ -88,19 +93,23 @@ TEST(DitherStateTest, NewRecordIsClearAndRefusesBadSizes)
 // Worked by hand: one plane, width 3, table {0, 255}, generator 0. The
 // line 100, 100, 100 left to right leaves 4500 in the guard cell and 12225,
 // 12700 below pixels 0 and 1; the second line runs right to left on them.
-struct SecondLineCase { Line in, out; std::vector<int> row0; size_t calls; };
+struct SecondLineCase
+{
+  Line in, out;
+  std::vector<int> row0;
+  size_t calls;
+};
 const SecondLineCase kSecondLines[] = {
-  // Pixel 1 hits the clamp (error 0); pixel 0's 12225 goes nowhere.
-  {{0, 200, 0}, {0, 1, 0}, {0, 0, 0, 0, 0, 0, 0}, 4},
-  // Pixel 2 starts clean; 12700 and 12225 ink pixels 1 and 0.
-  {{100, 100, 100}, {1, 1, 0}, {0, 0, 0, -6440, 5358, 4500, 0}, 6},
+    // Pixel 1 hits the clamp (error 0); pixel 0's 12225 goes nowhere.
+    {{0, 200, 0}, {0, 1, 0}, {0, 0, 0, 0, 0, 0, 0}, 4},
+    // Pixel 2 starts clean; 12700 and 12225 ink pixels 1 and 0.
+    {{100, 100, 100}, {1, 1, 0}, {0, 0, 0, -6440, 5358, 4500, 0}, 6},
 };
 
 TEST_F(DitherTest, SecondLineTakesTheFirstLinesError)
 {
   lut_entry_t *lut = MakeLut({0, 255}, 255);
-  for (const SecondLineCase &c : kSecondLines)
-  {
+  for (const SecondLineCase &c : kSecondLines) {
     g_calls = 0;
     dither_state_t *s = cupsDitherNew(3, 1);
     Line line = {100, 100, 100};
@@ -123,7 +132,8 @@ TEST_F(DitherTest, SecondLineTakesTheFirstLinesError)
 // Per-pixel rules on one line from a fresh record whose next row is
 // prefilled with fill, generator 0 unless scripted: levels out and the next
 // row's cells (cells 0 .. width + 3).
-struct LineCase {
+struct LineCase
+{
   const char *name;
   std::vector<int> lut_values;
   int direction;
@@ -134,32 +144,78 @@ struct LineCase {
 };
 
 const LineCase kLines[] = {
-  // Cells behind each pixel are cleared; the last pixel's and the outer
-  // guards are never written.
-  {"blank line", {0, 255}, 0, {}, {0, 0, 0, 0}, {0, 0, 0, 0}, 999,
-   {999, 0, 0, 0, 0, 999, 999, 999}},
-  {"blank swallows the carry", {0, 255}, 0, {}, {100, 0, 100}, {0, 0, 0},
-   0, {0, 4500, 7500, 4600, 0, 0, 0}},
-  {"input 128 inks, 127 does not", {0, 255}, 0, {}, {128, 0, 127, 0}, {1, 0, 0, 0},
-   0, {0, -5715, -9525, 5588, 9525, 0, 0, 0}},
-  {"carry below 0 looks up cell 0", {0, 255}, 0, {}, {128, 3}, {1, 0},
-   0, {0, -5715, -9525, 0, 0, 0}},
-  {"negative carry truncates toward 0", {0, 255}, 0, {}, {128, 100}, {1, 0},
-   0, {0, -5715, -5295, 0, 0, 0}},
-  {"full ink leaves no error", {0, 255}, 0, {}, {255, 255, 255}, {1, 1, 1},
-   999, {999, 0, 0, 0, 999, 999, 999}},
-  {"weights in scan order", {0}, 0, {0, 14}, {100, 100, 0}, {0, 0, 0},
-   0, {0, 4500, 7815, 625, 0, 0, 0}},
-  {"weights in scan order, right to left", {0}, 1, {0, 14}, {0, 100, 100}, {0, 0, 0},
-   0, {0, 0, 0, 625, 7815, 4500, 0}},
-  {"error -254 spreads 1..15", {0, 381}, 0, {14}, {127, 0}, {1, 0},
-   0, {0, -762, -1270, 0, 0, 0}},
+    // Cells behind each pixel are cleared; the last pixel's and the outer
+    // guards are never written.
+    {"blank line",
+     {0, 255},
+     0,
+     {},
+     {0, 0, 0, 0},
+     {0, 0, 0, 0},
+     999,
+     {999, 0, 0, 0, 0, 999, 999, 999}},
+    {"blank swallows the carry",
+     {0, 255},
+     0,
+     {},
+     {100, 0, 100},
+     {0, 0, 0},
+     0,
+     {0, 4500, 7500, 4600, 0, 0, 0}},
+    {"input 128 inks, 127 does not",
+     {0, 255},
+     0,
+     {},
+     {128, 0, 127, 0},
+     {1, 0, 0, 0},
+     0,
+     {0, -5715, -9525, 5588, 9525, 0, 0, 0}},
+    {"carry below 0 looks up cell 0",
+     {0, 255},
+     0,
+     {},
+     {128, 3},
+     {1, 0},
+     0,
+     {0, -5715, -9525, 0, 0, 0}},
+    {"negative carry truncates toward 0",
+     {0, 255},
+     0,
+     {},
+     {128, 100},
+     {1, 0},
+     0,
+     {0, -5715, -5295, 0, 0, 0}},
+    {"full ink leaves no error",
+     {0, 255},
+     0,
+     {},
+     {255, 255, 255},
+     {1, 1, 1},
+     999,
+     {999, 0, 0, 0, 999, 999, 999}},
+    {"weights in scan order",
+     {0},
+     0,
+     {0, 14},
+     {100, 100, 0},
+     {0, 0, 0},
+     0,
+     {0, 4500, 7815, 625, 0, 0, 0}},
+    {"weights in scan order, right to left",
+     {0},
+     1,
+     {0, 14},
+     {0, 100, 100},
+     {0, 0, 0},
+     0,
+     {0, 0, 0, 625, 7815, 4500, 0}},
+    {"error -254 spreads 1..15", {0, 381}, 0, {14}, {127, 0}, {1, 0}, 0, {0, -762, -1270, 0, 0, 0}},
 };
 
 TEST_F(DitherTest, LineRules)
 {
-  for (const LineCase &c : kLines)
-  {
+  for (const LineCase &c : kLines) {
     SCOPED_TRACE(c.name);
     g_script = c.script;
     g_calls = 0;
@@ -167,16 +223,14 @@ TEST_F(DitherTest, LineRules)
     int width = (int)c.in.size();
     dither_state_t *s = cupsDitherNew(width, 1);
     s->direction = c.direction;
-    for (int cell = 0; cell < width + 4; cell++)
-      Cell(s, c.direction == 0 ? 1 : 0, cell) = c.fill;
+    for (int cell = 0; cell < width + 4; cell++) Cell(s, c.direction == 0 ? 1 : 0, cell) = c.fill;
 
     Line line = c.in;
     cupsDither1(s, lut, line.data());
     EXPECT_EQ(line, c.out);
     EXPECT_EQ(Row(s, c.direction == 0 ? 1 : 0), c.next);
     size_t inked = 0;
-    for (unsigned char d : c.in)
-      inked += d != 0;
+    for (unsigned char d : c.in) inked += d != 0;
     EXPECT_EQ(g_calls, inked);
 
     cupsDitherDelete(s);
@@ -186,19 +240,20 @@ TEST_F(DitherTest, LineRules)
 
 // Spread by error magnitude, seen through the cell below pixel 0 of the
 // line [input, 0]: with generator 0, w = 8 - t, the cell is 5 (8 + t) err.
-struct SpreadCase { int value, input, err, t; };
+struct SpreadCase
+{
+  int value, input, err, t;
+};
 const SpreadCase kSpreads[] = {
-  {0, 1, 1, 1}, {0, 2, 2, 2}, {0, 3, 3, 2}, {0, 4, 4, 3}, {0, 7, 7, 3},
-  {0, 8, 8, 4}, {0, 15, 15, 4}, {0, 16, 16, 5}, {0, 31, 31, 5}, {0, 32, 32, 6},
-  {0, 63, 63, 6}, {0, 64, 64, 7}, {0, 127, 127, 7}, {0, 128, 128, 7},
-  {0, 255, 255, 7}, {300, 237, -63, 6}, {300, 236, -64, 7}, {-744, 255, 999, 7},
-  {40, 40, 0, 0},
+    {0, 1, 1, 1},       {0, 2, 2, 2},       {0, 3, 3, 2},        {0, 4, 4, 3},     {0, 7, 7, 3},
+    {0, 8, 8, 4},       {0, 15, 15, 4},     {0, 16, 16, 5},      {0, 31, 31, 5},   {0, 32, 32, 6},
+    {0, 63, 63, 6},     {0, 64, 64, 7},     {0, 127, 127, 7},    {0, 128, 128, 7}, {0, 255, 255, 7},
+    {300, 237, -63, 6}, {300, 236, -64, 7}, {-744, 255, 999, 7}, {40, 40, 0, 0},
 };
 
 TEST_F(DitherTest, SpreadGrowsWithTheError)
 {
-  for (const SpreadCase &c : kSpreads)
-  {
+  for (const SpreadCase &c : kSpreads) {
     SCOPED_TRACE(c.input);
     g_calls = 0;
     g_script = {};
@@ -217,12 +272,15 @@ TEST_F(DitherTest, SpreadGrowsWithTheError)
 TEST_F(DitherTest, SixteenBitSamplesUseTheirOwnScale)
 {
   lut_entry_t *lut = MakeLut({0}, 4095);
-  struct { unsigned short sample; int err, t; } cases[] = {
-    {15 << 4, 15, 0}, {16 << 4, 16, 1}, {1023 << 4, 1023, 6}, {1024 << 4, 1024, 7},
-    {0xffff, 4095, 7},
-  };
-  for (const auto &c : cases)
+  struct
   {
+    unsigned short sample;
+    int err, t;
+  } cases[] = {
+      {15 << 4, 15, 0},     {16 << 4, 16, 1},  {1023 << 4, 1023, 6},
+      {1024 << 4, 1024, 7}, {0xffff, 4095, 7},
+  };
+  for (const auto &c : cases) {
     SCOPED_TRACE(c.sample);
     g_calls = 0;
     dither_state_t *s = cupsDitherNew(2, 2);
@@ -263,28 +321,29 @@ TEST_F(DitherTest, PlanesTakeWeightsInOrder)
   lut_entry_t *color = MakeLut({0}, 255);
   lut_entry_t *black = MakeLut({20}, 255);
   cupsDitherSetBlackGeneration(0, 255);
-  struct { int planes; std::vector<int> cells; } cases[] = {
-    {1, {7500}},
-    {3, {7500, 7000, 6500}},
-    {4, {7500, 7000, 6500, 4800}},
-    {6, {7500, 7000, 6500, 4800, 5500, 5000}},
-  };
-  for (const auto &c : cases)
+  struct
   {
+    int planes;
+    std::vector<int> cells;
+  } cases[] = {
+      {1, {7500}},
+      {3, {7500, 7000, 6500}},
+      {4, {7500, 7000, 6500, 4800}},
+      {6, {7500, 7000, 6500, 4800, 5500, 5000}},
+  };
+  for (const auto &c : cases) {
     SCOPED_TRACE(c.planes);
     g_script = {0, 1, 2, 3, 4, 5};
     g_calls = 0;
     dither_state_t *s = cupsDitherNew(2, c.planes);
     std::vector<Line> rows(6, Line{100, 0});
     unsigned char *r[6];
-    for (int k = 0; k < 6; k++)
-      r[k] = rows[k].data();
-    switch (c.planes)
-    {
-      case 1: cupsDither1(s, color, r[0]); break;
-      case 3: cupsDither3(s, color, r[0], r[1], r[2]); break;
-      case 4: cupsDither4(s, color, black, r[0], r[1], r[2], r[3]); break;
-      case 6: cupsDither6(s, color, black, r[0], r[1], r[2], r[3], r[4], r[5]); break;
+    for (int k = 0; k < 6; k++) r[k] = rows[k].data();
+    switch (c.planes) {
+    case 1: cupsDither1(s, color, r[0]); break;
+    case 3: cupsDither3(s, color, r[0], r[1], r[2]); break;
+    case 4: cupsDither4(s, color, black, r[0], r[1], r[2], r[3]); break;
+    case 6: cupsDither6(s, color, black, r[0], r[1], r[2], r[3], r[4], r[5]); break;
     }
     EXPECT_EQ(s->direction, 1);
     EXPECT_EQ(g_calls, (size_t)c.planes);
@@ -305,13 +364,16 @@ TEST_F(DitherTest, SplitLinesMatchTheOneThreadCalls)
   const int kWidth = 37, kLines = 4;
   lut_entry_t *color = MakeLut({0, 127, 191, 255}, 255);
   lut_entry_t *black = MakeLut({0, 160, 255}, 255);
-  struct { int planes; std::vector<int> groups; bool split; } cases[] = {
-    {1, {1}, false},       {3, {1, 2}, false},     {3, {1, 1, 1}, false},
-    {4, {2, 2}, true},     {4, {3, 1}, false},     {6, {3, 3}, true},
-    {6, {1, 2, 3}, true},  {6, {6}, false},
-  };
-  for (const auto &c : cases)
+  struct
   {
+    int planes;
+    std::vector<int> groups;
+    bool split;
+  } cases[] = {
+      {1, {1}, false},    {3, {1, 2}, false}, {3, {1, 1, 1}, false}, {4, {2, 2}, true},
+      {4, {3, 1}, false}, {6, {3, 3}, true},  {6, {1, 2, 3}, true},  {6, {6}, false},
+  };
+  for (const auto &c : cases) {
     SCOPED_TRACE(::testing::Message() << c.planes << " planes in " << c.groups.size());
     cupsDitherSetBlackGeneration(c.split ? 60 : 0, c.split ? 200 : 255);
     cupsDitherSetLightCyan(c.split ? 0.3f : 0.0f);
@@ -319,50 +381,40 @@ TEST_F(DitherTest, SplitLinesMatchTheOneThreadCalls)
     std::vector<Line> lines[2];
     std::vector<int> rows[2];
     size_t calls[2];
-    for (int way = 0; way < 2; way++)
-    {
+    for (int way = 0; way < 2; way++) {
       g_script.clear();
       for (unsigned i = 0, v = 7; i < 6u * kWidth * kLines; i++)
         g_script.push_back((v = v * 1103515245u + 12345u) >> 1);
       g_calls = 0;
       dither_state_t *s = cupsDitherNew(kWidth, c.planes);
       dither_line_t *line = cupsDitherLineNew(kWidth, c.planes);
-      for (int y = 0; y < kLines; y++)
-      {
+      for (int y = 0; y < kLines; y++) {
         std::vector<Line> in(6, Line(kWidth));
         for (int p = 0; p < 6; p++)
-          for (int x = 0; x < kWidth; x++)
-          {
+          for (int x = 0; x < kWidth; x++) {
             bool blank = (x + y + p) % 4 == 0 || (y == 2 && p == 1);
             in[p][x] = blank ? 0 : (x * 37 + y * 91 + p * 53) % 256;
           }
         unsigned char *r[6];
-        for (int p = 0; p < 6; p++)
-          r[p] = in[p].data();
-        if (way == 0)
-        {
-          switch (c.planes)
-          {
-            case 1: cupsDither1(s, black, r[0]); break;
-            case 3: cupsDither3(s, color, r[0], r[1], r[2]); break;
-            case 4: cupsDither4(s, color, black, r[0], r[1], r[2], r[3]); break;
-            case 6: cupsDither6(s, color, black, r[0], r[1], r[2], r[3], r[4], r[5]); break;
+        for (int p = 0; p < 6; p++) r[p] = in[p].data();
+        if (way == 0) {
+          switch (c.planes) {
+          case 1: cupsDither1(s, black, r[0]); break;
+          case 3: cupsDither3(s, color, r[0], r[1], r[2]); break;
+          case 4: cupsDither4(s, color, black, r[0], r[1], r[2], r[3]); break;
+          case 6: cupsDither6(s, color, black, r[0], r[1], r[2], r[3], r[4], r[5]); break;
           }
-        }
-        else
-        {
+        } else {
           ASSERT_EQ(cupsDitherPrepare(s, line, color, black, r, c.planes), 1);
           std::vector<std::thread> threads;
           for (size_t g = 0, first = 0; g < c.groups.size(); first += c.groups[g++])
             threads.emplace_back(cupsDitherPlanes, s, line, (int)first, c.groups[g]);
-          for (std::thread &t : threads)
-            t.join();
+          for (std::thread &t : threads) t.join();
         }
         lines[way].insert(lines[way].end(), in.begin(), in.begin() + c.planes);
       }
       for (int row = 0; row < 2 * c.planes; row++)
-        for (int v : Row(s, row))
-          rows[way].push_back(v);
+        for (int v : Row(s, row)) rows[way].push_back(v);
       calls[way] = g_calls;
       EXPECT_EQ(s->direction, 0);
       cupsDitherLineDelete(line);
@@ -401,28 +453,31 @@ TEST_F(DitherTest, PrepareRefusesWhatOnlyOneThreadCanDither)
 
 // Black generation seen through a table that hands amounts back unchanged:
 // K moves to black_out and adds add to every colour (held at 255).
-struct BlackCase { int start, end, k, black_out, add; };
+struct BlackCase
+{
+  int start, end, k, black_out, add;
+};
 const BlackCase kBlack[] = {
-  {15, 127, 14, 0, 14}, {15, 127, 16, 1, 15}, {15, 127, 71, 63, 8},
-  {15, 127, 126, 125, 1}, {15, 127, 127, 127, 0}, {15, 127, 200, 200, 0},
-  {63, 255, 159, 127, 32}, {63, 255, 254, 253, 1}, {63, 255, 255, 255, 0},
-  {64, 64, 63, 0, 63}, {64, 64, 64, 64, 0}, {0, 153, 100, 100, 0},
-  {0, 254, 14, 14, 0}, {0, 255, 14, 14, 0}, {0, 255, 200, 200, 0},
-  {100, 110, 105, 55, 50},
+    {15, 127, 14, 0, 14},    {15, 127, 16, 1, 15},   {15, 127, 71, 63, 8},
+    {15, 127, 126, 125, 1},  {15, 127, 127, 127, 0}, {15, 127, 200, 200, 0},
+    {63, 255, 159, 127, 32}, {63, 255, 254, 253, 1}, {63, 255, 255, 255, 0},
+    {64, 64, 63, 0, 63},     {64, 64, 64, 64, 0},    {0, 153, 100, 100, 0},
+    {0, 254, 14, 14, 0},     {0, 255, 14, 14, 0},    {0, 255, 200, 200, 0},
+    {100, 110, 105, 55, 50},
 };
 
 TEST_F(DitherTest, BlackGenerationMovesGreyBetweenInks)
 {
   std::vector<lut_entry_t> same = IdentityLut();
-  for (const BlackCase &c : kBlack)
-  {
+  for (const BlackCase &c : kBlack) {
     SCOPED_TRACE(::testing::Message() << c.start << "," << c.end << " K=" << c.k);
     cupsDitherSetBlackGeneration(c.start, c.end);
     // Each colour meets 0, 100 and 250 on one of three pixels.
     dither_state_t *s = cupsDitherNew(3, 4);
     Line cyan = {0, 100, 250}, magenta = {250, 0, 100}, yellow = {100, 250, 0};
     Line black(3, (unsigned char)c.k);
-    cupsDither4(s, same.data(), same.data(), cyan.data(), magenta.data(), yellow.data(), black.data());
+    cupsDither4(s, same.data(), same.data(), cyan.data(), magenta.data(), yellow.data(),
+                black.data());
     const Line raised = {(unsigned char)c.add, (unsigned char)(100 + c.add),
                          (unsigned char)std::min(255, 250 + c.add)};
     EXPECT_EQ(black, Line(3, (unsigned char)c.black_out));
@@ -435,21 +490,26 @@ TEST_F(DitherTest, BlackGenerationMovesGreyBetweenInks)
 
 // The split uses the amounts after black generation and replaces whatever
 // the light rows held; it is off with black generation.
-struct SplitCase { int start, end; float cyan_ratio, magenta_ratio; int k, c, m; int c_out, lc_out, m_out, lm_out; };
+struct SplitCase
+{
+  int start, end;
+  float cyan_ratio, magenta_ratio;
+  int k, c, m;
+  int c_out, lc_out, m_out, lm_out;
+};
 const SplitCase kSplits[] = {
-  {15, 127, 0.42f, 0.0175f, 0, 128, 255, 110, 54, 254, 4},
-  {15, 127, 0.42f, 0.42f, 0, 255, 1, 219, 107, 1, 0},
-  {15, 127, 0.42f, 0.42f, 0, 25, 125, 22, 10, 108, 52},
-  {15, 127, 0.42f, 0.0175f, 14, 100, 250, 98, 48, 254, 4},
-  {0, 254, 0.42f, 0.42f, 0, 128, 128, 110, 54, 110, 54},
-  {0, 255, 0.42f, 0.42f, 0, 128, 128, 128, 77, 128, 77},
+    {15, 127, 0.42f, 0.0175f, 0, 128, 255, 110, 54, 254, 4},
+    {15, 127, 0.42f, 0.42f, 0, 255, 1, 219, 107, 1, 0},
+    {15, 127, 0.42f, 0.42f, 0, 25, 125, 22, 10, 108, 52},
+    {15, 127, 0.42f, 0.0175f, 14, 100, 250, 98, 48, 254, 4},
+    {0, 254, 0.42f, 0.42f, 0, 128, 128, 110, 54, 110, 54},
+    {0, 255, 0.42f, 0.42f, 0, 128, 128, 128, 77, 128, 77},
 };
 
 TEST_F(DitherTest, LightInksSplitCyanAndMagenta)
 {
   std::vector<lut_entry_t> same = IdentityLut();
-  for (const SplitCase &c : kSplits)
-  {
+  for (const SplitCase &c : kSplits) {
     SCOPED_TRACE(::testing::Message() << c.start << "," << c.end << " c=" << c.c << " m=" << c.m);
     cupsDitherSetLightCyan(c.cyan_ratio);
     cupsDitherSetLightMagenta(c.magenta_ratio);
@@ -492,11 +552,9 @@ TEST(DitherDeathTest, SplitTablesStartEmpty)
 bool ReadAll(int fd, void *buf, size_t n)
 {
   char *p = (char *)buf;
-  while (n > 0)
-  {
+  while (n > 0) {
     ssize_t got = read(fd, p, n);
-    if (got <= 0)
-      return false;
+    if (got <= 0) return false;
     p += got;
     n -= (size_t)got;
   }
@@ -505,14 +563,12 @@ bool ReadAll(int fd, void *buf, size_t n)
 
 // Runs body in a child that inherits this process's generator state and
 // returns what it wrote to the pipe.
-template <typename Body>
-std::vector<long> InChild(size_t count, Body body)
+template <typename Body> std::vector<long> InChild(size_t count, Body body)
 {
   int fds[2];
   EXPECT_EQ(pipe(fds), 0);
   pid_t pid = fork();
-  if (pid == 0)
-  {
+  if (pid == 0) {
     close(fds[0]);
     std::vector<long> v = body();
     ssize_t n = write(fds[1], v.data(), v.size() * sizeof(long));
@@ -542,8 +598,7 @@ TEST(DitherGeneratorTest, LibraryGeneratorGivesOneValuePerInkedPixel)
   // Two lines, so that both scan directions draw.
   auto two_lines = [&](dither_state_t *s) {
     std::vector<long> v;
-    for (int pass = 0; pass < 2; pass++)
-    {
+    for (int pass = 0; pass < 2; pass++) {
       Line line = in;
       cupsDither1(s, lut, line.data());
       v.insert(v.end(), line.begin(), line.end());
@@ -558,8 +613,7 @@ TEST(DitherGeneratorTest, LibraryGeneratorGivesOneValuePerInkedPixel)
   });
   std::vector<long> drawn = InChild(2 * inked + 1, [&] {
     std::vector<long> v;
-    for (size_t i = 0; i < 2 * inked + 1; i++)
-      v.push_back(random());
+    for (size_t i = 0; i < 2 * inked + 1; i++) v.push_back(random());
     return v;
   });
 

@@ -29,16 +29,13 @@ void DrawBothFromTheStart()
   const size_t kPieces[] = {1, 2, 3, 4, 5, 7, 30, 31, 32, 33, 62, 1000, 11900, 71400, 1 << 20};
   std::vector<uint32_t> buffer(kHistory + (1 << 20));
   size_t done = 0;
-  for (size_t turn = 0; done < kValues; turn++)
-  {
+  for (size_t turn = 0; done < kValues; turn++) {
     size_t n = std::min(kPieces[turn % (sizeof(kPieces) / sizeof(kPieces[0]))], kValues - done);
     inkbands_random_raw(buffer.data() + kHistory, n);
-    for (size_t i = 0; i < n; i++)
-    {
+    for (size_t i = 0; i < n; i++) {
       uint32_t mine = buffer[kHistory + i] >> 1;
       uint32_t library = (uint32_t)random();
-      if (mine != library)
-      {
+      if (mine != library) {
         fprintf(stderr, "value %zu: %u, random() gave %u\n", done + i, mine, library);
         exit(1);
       }

@@ -10,8 +10,7 @@
 #include "harness.h"
 #include "preview.h"
 
-namespace
-{
+namespace {
 
 using harness::Hex;
 
@@ -76,8 +75,7 @@ TEST(WovenBands, FortyLinePageSendsBandsInPrintOrderWithTheirFeeds)
   const Sent kSent[] = {{0, 0, 1},  {1, 1, 3},  {1, 2, 4},  {5, 7, 4},  {3, 10, 4}, {5, 15, 4},
                         {3, 18, 4}, {5, 23, 4}, {3, 26, 4}, {5, 31, 4}, {3, 34, 3}, {5, 39, 1}};
   std::string bands;
-  for (const Sent &s : kSent)
-  {
+  for (const Sent &s : kSent) {
     std::string data;
     for (int r = 0; r < s.rows; r++) data += ByteHex(s.y + 2 * r + 1);
     if (s.feed) bands += Feed(s.feed);
@@ -95,8 +93,7 @@ TEST(WovenBands, FortyLinePageSendsBandsInPrintOrderWithTheirFeeds)
   err.push_back(expect::PlacedBand({1, 0, 0, 1, 3}));
   err.push_back(expect::PlacedBand({0, 0, 0, 0, 1}));
   err.push_back(expect::Progress(1, 0));
-  auto printing = [](const Sent &s)
-  {
+  auto printing = [](const Sent &s) {
     return "DEBUG: Printing band PTR, x = 0, y = " + std::to_string(s.y) +
            ", plane = 0, count = " + std::to_string(s.rows) +
            ", OutputFeed = " + std::to_string(s.feed);
@@ -104,8 +101,7 @@ TEST(WovenBands, FortyLinePageSendsBandsInPrintOrderWithTheirFeeds)
   for (int i = 0; i < 4; i++) err.push_back(printing(kSent[i]));
   err.push_back(expect::PageDone(1));
   check::Append(err, expect::PointerList("end", 8));
-  for (int i = 4; i < 12; i++)
-  {
+  for (int i = 4; i < 12; i++) {
     err.push_back(printing(kSent[i]));
     err.push_back(std::string("DEBUG: freeing used band PTR, prev = PTR, next = ") +
                   (i < 11 ? "PTR" : "(nil)"));
@@ -120,9 +116,10 @@ TEST(WovenBands, BlankSlotAdvancesInPlaceAndSendsNothing)
   harness::TestPage page =
       harness::DescribePage("fam=4 res=720x720 space=K bits=1 w=8 h=14 weave=8/0/2");
   // Ink on the even lines only: slot 1 stays blank.
-  std::string raster = harness::WriteRaster(
-      {harness::MakePage(page.header, [](unsigned line, unsigned)
-                         { return (unsigned char)(line % 2 ? 0 : 0x80 | line); })});
+  std::string raster =
+      harness::WriteRaster({harness::MakePage(page.header, [](unsigned line, unsigned) {
+        return (unsigned char)(line % 2 ? 0 : 0x80 | line);
+      })});
   harness::Result got = harness::RunFilter({harness::WritePpd(4, page.sizes), raster});
   ASSERT_EQ(got.status, 0);
 
@@ -143,9 +140,10 @@ TEST(UnwovenLines, BlankRunIsOneFeedAndEveryPlaneIsSent)
   harness::TestPage page =
       harness::DescribePage("fam=4 res=720x720 space=KCMY bits=1 comp=1 w=720 h=13");
   // Lines 0-9 blank, 10 and 11 cyan only, 12 blank.
-  std::string raster = harness::WriteRaster({harness::MakePage(
-      page.header, [](unsigned line, unsigned index)
-      { return (unsigned char)(line >= 10 && line <= 11 && index / 90 == 1 ? 0xFF : 0); })});
+  std::string raster =
+      harness::WriteRaster({harness::MakePage(page.header, [](unsigned line, unsigned index) {
+        return (unsigned char)(line >= 10 && line <= 11 && index / 90 == 1 ? 0xFF : 0);
+      })});
   harness::Result got = harness::RunFilter({harness::WritePpd(4, page.sizes), raster});
 
   // Each plane: carriage return, colour, ESC . compressed, 720 dots; 90
@@ -178,17 +176,14 @@ TEST(PlaneColours, ThreeInkPagesShiftToCyanMagentaYellow)
           "CR | ESC i 01 00 01 0001 0001 0f "
           "CR | ESC i 04 00 01 0001 0001 3c "},
   };
-  for (const Case &c : kCases)
-  {
+  for (const Case &c : kCases) {
     harness::TestPage page = harness::DescribePage("fam=" + std::to_string(c.family) +
                                                    " res=720x720 space=CMY bits=1 w=8 h=1");
     std::string raster =
-        harness::WriteRaster({harness::MakePage(page.header,
-                                                [](unsigned, unsigned index)
-                                                {
-                                                  const unsigned char kRows[] = {0xF0, 0x0F, 0x3C};
-                                                  return kRows[index];
-                                                })});
+        harness::WriteRaster({harness::MakePage(page.header, [](unsigned, unsigned index) {
+          const unsigned char kRows[] = {0xF0, 0x0F, 0x3C};
+          return kRows[index];
+        })});
     harness::Result got = harness::RunFilter({harness::WritePpd(c.family, page.sizes), raster});
     ASSERT_EQ(got.status, 0) << c.family;
     std::string want = Hex(c.prefix + " | FF" + expect::kJobEndReset);
@@ -232,8 +227,7 @@ TEST(WovenBands, ColumnOffsetIsOneDotOfThePage)
       {8, "res=2880x720 comp=0", "ESC ( \\ 40 0b 01 00"},
       {7, "res=720x720 comp=2", "ESC \\ 0001"},
   };
-  for (const Case &c : kCases)
-  {
+  for (const Case &c : kCases) {
     harness::TestPage page =
         harness::DescribePage("fam=" + std::to_string(c.family) + " " + c.words +
                               " space=K bits=8 w=16 h=2 weave=4/0/202");
@@ -279,8 +273,7 @@ TEST(LightInks, FourPlaneKcmycmLinesPrintAsSixPlaneLines)
       harness::DescribePage("fam=7 res=720x720 space=KCMYcm bits=8 w=64 h=24 weave=8/0/4");
   harness::TestPage four = six;
   four.header.cupsBytesPerLine = 4 * 64;
-  auto amounts = [](unsigned line, unsigned index)
-  {
+  auto amounts = [](unsigned line, unsigned index) {
     unsigned plane = index / 64, x = index % 64;
     if (plane >= 4) return (unsigned char)(37 * x + line);  // ignored by the ink split
     return (unsigned char)((x * 4 + line * 3 + plane * 50) & 255);
@@ -304,8 +297,7 @@ TEST(LightInks, FourPlaneKcmycmLinesPrintAsSixPlaneLines)
 TEST(LightInks, SixInkPagesAt2880DpiPrintCyanAndMagenta)
 {
   harness::TestPage page = harness::DescribePage("fam=8 res=2880x720 space=KCMYcm bits=8 w=32 h=8");
-  auto cyan_magenta = [](unsigned, unsigned index)
-  {
+  auto cyan_magenta = [](unsigned, unsigned index) {
     unsigned plane = index / 32;
     return (unsigned char)(plane == 1 || plane == 2 ? 200 : 0);
   };
@@ -315,8 +307,7 @@ TEST(LightInks, SixInkPagesAt2880DpiPrintCyanAndMagenta)
   ASSERT_EQ(got.status, 0);
   // Some row of each of cyan (02), magenta (01), light cyan (12), light
   // magenta (11) holds ink: an uncompressed 1-bit row of 4 bytes.
-  for (const char *code : {"02", "01", "12", "11"})
-  {
+  for (const char *code : {"02", "01", "12", "11"}) {
     std::string head = Hex(std::string("ESC i ") + code + " 00 01 0004 0001");
     bool inked = false;
     for (size_t at = got.out.find(head); at != std::string::npos; at = got.out.find(head, at + 1))
@@ -327,8 +318,7 @@ TEST(LightInks, SixInkPagesAt2880DpiPrintCyanAndMagenta)
 
 }  // namespace
 
-namespace
-{
+namespace {
 
 // A page prints the same whatever page came before it: nothing of one
 // page's bands, buffers, weave or dither carries over to the next. (The
@@ -340,8 +330,9 @@ TEST(Pages, EachPagePrintsAsItWouldAlone)
       harness::DescribePage("fam=7 res=1440x720 space=KCMY bits=1 comp=1 w=48 h=40 weave=32/0/4");
   harness::TestPage second =
       harness::DescribePage("fam=7 res=720x720 space=K bits=8 comp=2 w=64 h=30");
-  auto pattern = [](unsigned line, unsigned index)
-  { return (unsigned char)(line * 31 + index * 7); };
+  auto pattern = [](unsigned line, unsigned index) {
+    return (unsigned char)(line * 31 + index * 7);
+  };
   harness::Page a = harness::MakePage(first.header, pattern);
   harness::Page b = harness::MakePage(second.header, pattern);
   std::string ppd = harness::WritePpd(7, first.sizes);
@@ -355,8 +346,9 @@ TEST(Pages, EachPagePrintsAsItWouldAlone)
 
   // Job start and end wrap each job; the pages sit between them.
   std::string start = Hex(expect::kJobStartEjl), end = Hex(expect::kJobEndReset);
-  auto page_of = [&](const std::string &job)
-  { return job.substr(start.size(), job.size() - start.size() - end.size()); };
+  auto page_of = [&](const std::string &job) {
+    return job.substr(start.size(), job.size() - start.size() - end.size());
+  };
   std::string diff =
       harness::DiffStreams(start + page_of(alone_a.out) + page_of(alone_b.out) + end, both.out);
   EXPECT_TRUE(diff.empty()) << diff;
@@ -364,8 +356,7 @@ TEST(Pages, EachPagePrintsAsItWouldAlone)
 
 }  // namespace
 
-namespace
-{
+namespace {
 
 // Weaves that cannot weave are printed unwoven or one row apart; 1440 dpi
 // on the ESC . printers prints in two interleave columns, each 1/720 inch
@@ -387,14 +378,13 @@ TEST(WeaveLimits, PrintedSoundly)
       {"fam=5 res=1440x720 bits=8 h=8 weave=8/0/202", "ESC . 00 0a 05"},
       {"fam=5000 res=1440x720 bits=8 h=8 weave=8/0/202", "ESC . 00 0a 05"},
   };
-  for (const Case &c : kCases)
-  {
+  for (const Case &c : kCases) {
     SCOPED_TRACE(c.page);
     harness::TestPage page = harness::DescribePage("w=16 h=20 " + c.page);
     harness::Result got = harness::RunFilter(
         {harness::WritePpd(page.family, page.sizes),
-         harness::WriteRaster({harness::MakePage(page.header, [](unsigned, unsigned)
-                                                 { return (unsigned char)0x5A; })})});
+         harness::WriteRaster({harness::MakePage(
+             page.header, [](unsigned, unsigned) { return (unsigned char)0x5A; })})});
     EXPECT_EQ(got.status, 0);
     EXPECT_NE(got.out.find(Hex(c.bytes)), std::string::npos) << harness::ToHex(got.out);
   }
@@ -402,17 +392,17 @@ TEST(WeaveLimits, PrintedSoundly)
 
 }  // namespace
 
-namespace
-{
+namespace {
 
 // A feed longer than the command's 16-bit count goes out in several
 // commands, so the line still lands on its own row.
 TEST(UnwovenLines, FeedsBeyondSixteenBitsAreSplit)
 {
   harness::TestPage page = harness::DescribePage("fam=4 res=720x720 space=K bits=1 w=8 h=70001");
-  std::string raster = harness::WriteRaster(
-      {harness::MakePage(page.header, [](unsigned line, unsigned)
-                         { return (unsigned char)(line == 70000 ? 0x81 : 0); })});
+  std::string raster =
+      harness::WriteRaster({harness::MakePage(page.header, [](unsigned line, unsigned) {
+        return (unsigned char)(line == 70000 ? 0x81 : 0);
+      })});
   harness::Result got = harness::RunFilter({harness::WritePpd(4, page.sizes), raster});
   ASSERT_EQ(got.status, 0);
   // 70000 rows: 65535 (ff ff), then 4465 (71 11).
@@ -424,8 +414,7 @@ TEST(UnwovenLines, FeedsBeyondSixteenBitsAreSplit)
 
 }  // namespace
 
-namespace
-{
+namespace {
 
 // The widest roll a printer takes, 44 inches at 2880 dpi (126720 dots), in
 // four inks, prints woven and unwoven within the memory a real printer job
@@ -438,15 +427,15 @@ TEST(WovenBands, WidestRollPrintsInBoundedMemory)
                         harness::WriteRaster({harness::BlankPage(tiny.header)})};
   small.bounded = true;
   long baseline = harness::RunFilter(small).peak_kb;
-  for (const char *weave : {"weave=1/0/0", "weave=16/7/4", "weave=16/7/204"})
-  {
+  for (const char *weave : {"weave=1/0/0", "weave=16/7/4", "weave=16/7/204"}) {
     SCOPED_TRACE(weave);
     harness::TestPage page = harness::DescribePage(
         std::string("fam=8 res=2880x720 space=KCMY bits=8 comp=2 h=6 ") + weave);
     page.header.cupsWidth = kWidth;
     harness::FixLineSize(page.header);
-    harness::Page ink = harness::MakePage(page.header, [](unsigned line, unsigned i)
-                                          { return (unsigned char)((i + line) % 7 ? 200 : 0); });
+    harness::Page ink = harness::MakePage(page.header, [](unsigned line, unsigned i) {
+      return (unsigned char)((i + line) % 7 ? 200 : 0);
+    });
     harness::Run run = {harness::WritePpd(8, page.sizes), harness::WriteRaster({ink})};
     run.bounded = true;
     harness::Result got = harness::RunFilter(run);
@@ -458,8 +447,7 @@ TEST(WovenBands, WidestRollPrintsInBoundedMemory)
     // Every row of the 6 lines goes out once: 4 inks, 1 or 2 columns.
     bool columns = std::string(weave) == "weave=16/7/204";
     unsigned rows = 0;
-    for (const check::RasterCommand &c : commands)
-    {
+    for (const check::RasterCommand &c : commands) {
       EXPECT_EQ(columns ? 15840u : 31680u, c.row_bytes);
       rows += c.rows;
     }
@@ -472,15 +460,15 @@ TEST(WovenBands, WidestRollPrintsInBoundedMemory)
   harness::TestPage page = harness::DescribePage("fam=8 res=2880x720 space=K bits=1 h=3");
   page.header.cupsWidth = kWidth;
   harness::FixLineSize(page.header);
-  harness::Page dots = harness::MakePage(page.header, [](unsigned line, unsigned i)
-                                         { return (unsigned char)(i * 13 + line * 101 + 1); });
+  harness::Page dots = harness::MakePage(page.header, [](unsigned line, unsigned i) {
+    return (unsigned char)(i * 13 + line * 101 + 1);
+  });
   harness::Result got =
       harness::RunFilter({harness::WritePpd(8, page.sizes), harness::WriteRaster({dots})});
   ASSERT_EQ(0, got.status);
   std::vector<check::RasterCommand> commands = check::RasterCommands(got.out);
   ASSERT_EQ(3u, commands.size());
-  for (unsigned y = 0; y < 3; y++)
-  {
+  for (unsigned y = 0; y < 3; y++) {
     EXPECT_EQ(15840u, commands[y].row_bytes);
     EXPECT_TRUE(commands[y].data ==
                 std::string(dots.data.begin() + y * 15840, dots.data.begin() + (y + 1) * 15840))
@@ -519,14 +507,14 @@ TEST(WovenBands, FourInkPageSendsItsBandsInPassOrder)
   harness::TestPage page =
       harness::DescribePage("fam=7 res=720x720 space=KCMY bits=1 w=8 h=12 weave=8/0/2");
   std::string raster =
-      harness::WriteRaster({harness::MakePage(page.header, [](unsigned line, unsigned index)
-                                              { return (unsigned char)(line * 4 + index + 1); })});
+      harness::WriteRaster({harness::MakePage(page.header, [](unsigned line, unsigned index) {
+        return (unsigned char)(line * 4 + index + 1);
+      })});
   harness::Result got = harness::RunFilter({harness::WritePpd(7, page.sizes), raster});
   ASSERT_EQ(0, got.status);
   // Each band as its feed, then colour, rows and the bytes of its rows.
   std::string order;
-  for (const preview::Command &c : preview::ReadCommands(got.out))
-  {
+  for (const preview::Command &c : preview::ReadCommands(got.out)) {
     if (c.words.rfind("ESC ( v", 0) == 0) order += c.words + " | ";
     if (c.words.rfind("ESC i", 0) == 0)
       order += c.words.substr(0, c.words.rfind(" <")) + " " +

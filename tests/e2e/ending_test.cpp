@@ -23,8 +23,7 @@
 #include "harness.h"
 #include "preview.h"
 
-namespace
-{
+namespace {
 
 // Why the preview cannot decode a stream; empty when the whole stream decodes.
 std::string PreviewFailure(const std::string &stream)
@@ -84,8 +83,7 @@ TEST(Ending, CancelEndsThePageAndTheJobBetweenCommands)
   const int kSignals[] = {SIGTERM, SIGINT, SIGHUP};
   std::mt19937 random(13);
   int run = 0;
-  for (const Case &c : kCases)
-  {
+  for (const Case &c : kCases) {
     harness::TestPage page = harness::DescribePage(c.page);
     harness::Page ink = harness::MakePage(page.header, c.contone ? Ink : Dots);
     std::string raster = harness::WriteRaster({ink, ink});
@@ -98,8 +96,7 @@ TEST(Ending, CancelEndsThePageAndTheJobBetweenCommands)
     // comes (the pipe and the output buffer hold less than 128 kB).
     ASSERT_GT(whole.out.size(), 200000u) << c.what;
     std::uniform_int_distribution<size_t> moment(1, whole.out.size() - 130000);
-    for (int k = 0; k < 4; k++, run++)
-    {
+    for (int k = 0; k < 4; k++, run++) {
       harness::SlowPrinter printer = {8192, 300, moment(random), kSignals[run % 3]};
       SCOPED_TRACE(std::string(c.what) + ", signal " + std::to_string(printer.signal) + " after " +
                    std::to_string(printer.signal_after) + " bytes");
@@ -126,12 +123,10 @@ harness::Result PrintFromPipe(const std::string &ppd, const std::string &bytes)
   std::string fifo = harness::TempPath("fifo");
   if (mkfifo(fifo.c_str(), 0600) != 0) abort();
   pid_t writer = fork();
-  if (writer == 0)
-  {
+  if (writer == 0) {
     signal(SIGPIPE, SIG_DFL);
     int fd = open(fifo.c_str(), O_WRONLY);
-    for (size_t at = 0; fd >= 0 && at < bytes.size();)
-    {
+    for (size_t at = 0; fd >= 0 && at < bytes.size();) {
       ssize_t n = write(fd, bytes.data() + at, bytes.size() - at);
       if (n <= 0) break;
       at += (size_t)n;
@@ -153,14 +148,14 @@ TEST(Ending, StreamCutAnywhereIsReported)
 {
   harness::TestPage page = harness::DescribePage("fam=7 bits=1 w=8 h=2");
   harness::Page one = harness::MakePage(page.header, Dots);
-  harness::Page two = harness::MakePage(page.header, [](unsigned line, unsigned index)
-                                        { return (unsigned char)(Dots(line, index) ^ 0x5a); });
+  harness::Page two = harness::MakePage(page.header, [](unsigned line, unsigned index) {
+    return (unsigned char)(Dots(line, index) ^ 0x5a);
+  });
   std::string ppd = harness::WritePpd(7, page.sizes);
   const std::string kStopped =
       "ERROR: Page 2: the page header is damaged, cut short or describes no lines; the job was "
       "stopped there.";
-  auto ended = [](int page)
-  {
+  auto ended = [](int page) {
     return "ERROR: The print data ended in the middle of page " + std::to_string(page) +
            "; the rest of the page was left blank.";
   };
@@ -177,16 +172,12 @@ TEST(Ending, StreamCutAnywhereIsReported)
   const Version kVersions[] = {{"v1", CUPS_RASTER_WRITE, 420},
                                {"v2", CUPS_RASTER_WRITE_COMPRESSED, 1796},
                                {"v3", CUPS_RASTER_WRITE, 1796}};
-  for (const Version &v : kVersions)
-  {
-    auto write = [&](const std::vector<harness::Page> &pages)
-    {
+  for (const Version &v : kVersions) {
+    auto write = [&](const std::vector<harness::Page> &pages) {
       std::string bytes;
-      if (v.header == 420)
-      {
+      if (v.header == 420) {
         bytes = "tSaR";
-        for (const harness::Page &p : pages)
-        {
+        for (const harness::Page &p : pages) {
           bytes.append((const char *)&p.header, 420);
           bytes.append(p.data.begin(), p.data.end());
         }
@@ -195,8 +186,7 @@ TEST(Ending, StreamCutAnywhereIsReported)
       std::string path = harness::TempPath("ras");
       int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       cups_raster_t *raster = cupsRasterOpen(fd, v.mode);
-      for (harness::Page p : pages)
-      {
+      for (harness::Page p : pages) {
         cupsRasterWriteHeader2(raster, &p.header);
         cupsRasterWritePixels(raster, p.data.data(), (unsigned)p.data.size());
       }
@@ -209,49 +199,32 @@ TEST(Ending, StreamCutAnywhereIsReported)
     size_t first_end = write({one}).size(), second_header = first_end + v.header;
     ASSERT_LT(second_header, stream.size());
     int runs = 0;
-    for (size_t keep = 0; keep <= stream.size(); keep++)
-    {
+    for (size_t keep = 0; keep <= stream.size(); keep++) {
       size_t into = keep < kHeader ? keep - 4 : keep - first_end;  // bytes into a header
       bool in_header = (keep > 4 && keep < kHeader) || (keep > first_end && keep < second_header);
       if (in_header && !every && into > 2 && into + 2 < v.header && into != v.header / 2) continue;
       std::string cut = stream.substr(0, keep);
       std::vector<std::string> errors;
       int pages = 0;
-      if (keep < 4)
-      {
+      if (keep < 4) {
         errors = {keep ? expect::kNotRaster : expect::kNoPages};
-      }
-      else if (keep == 4)
-      {
+      } else if (keep == 4) {
         errors = {expect::kNoPages};  // the sync word alone: a job of no pages
-      }
-      else if (keep < kHeader)
-      {
+      } else if (keep < kHeader) {
         errors = {"ERROR: Page 1: the page header is damaged, cut short or describes no lines; "
                   "the job was stopped there."};
-      }
-      else if (keep < first_end)
-      {
+      } else if (keep < first_end) {
         pages = 1, errors = {ended(1)};
-      }
-      else if (keep == first_end)
-      {
+      } else if (keep == first_end) {
         pages = 1;
-      }
-      else if (keep < second_header)
-      {
+      } else if (keep < second_header) {
         pages = 1, errors = {kStopped};
-      }
-      else if (keep < stream.size())
-      {
+      } else if (keep < stream.size()) {
         pages = 2, errors = {ended(2)};
-      }
-      else
-      {
+      } else {
         pages = 2;
       }
-      for (bool pipe : {false, true})
-      {
+      for (bool pipe : {false, true}) {
         SCOPED_TRACE(std::string(v.name) + (pipe ? " from a pipe" : " from a file") + ", cut at " +
                      std::to_string(keep) + " of " + std::to_string(stream.size()));
         harness::Result got = pipe ? PrintFromPipe(ppd, cut)
@@ -259,8 +232,7 @@ TEST(Ending, StreamCutAnywhereIsReported)
         runs++;
         std::vector<std::string> said;
         int started = 0;
-        for (const std::string &line : got.err)
-        {
+        for (const std::string &line : got.err) {
           if (line.rfind("ERROR: ", 0) == 0) said.push_back(line);
           started += line.rfind("PAGE: ", 0) == 0;
         }
@@ -325,8 +297,7 @@ TEST(Ending, MessagesNameTheCause)
   const std::string kStopped = "the page header is damaged, cut short or describes no lines; the "
                                "job was stopped there.";
   const std::vector<std::string> kArgs = {"inkbands", "1", "tester", "title", "1"};
-  auto then = [](std::vector<std::string> lines, const std::string &line)
-  {
+  auto then = [](std::vector<std::string> lines, const std::string &line) {
     lines.push_back(line);
     return lines;
   };
@@ -396,13 +367,11 @@ TEST(Ending, MessagesNameTheCause)
        {"ERROR: Unable to allocate memory for reading page 1."}},
   };
   // clang-format on
-  for (const Case &c : kCases)
-  {
+  for (const Case &c : kCases) {
     SCOPED_TRACE(c.what);
     harness::Result got = harness::RunFilter(c.run);
     EXPECT_EQ(check::Count(c.err, "ERROR: ") ? 1 : 0, got.status);
-    if (c.stream != "*")
-    {
+    if (c.stream != "*") {
       std::string diff = harness::DiffStreams(harness::Hex(c.stream), got.out);
       EXPECT_TRUE(diff.empty()) << diff;
     }
@@ -428,8 +397,7 @@ TEST(Ending, JobCutInsideAPageSendsOnlyTheLinesThatArrived)
   harness::Page cut = full;
   cut.data.resize(3 * 10 + 5);  // three lines and half of the fourth
   std::string ppd = harness::WritePpd(7, page.sizes);
-  for (cups_mode_t mode : {CUPS_RASTER_WRITE, CUPS_RASTER_WRITE_COMPRESSED})
-  {
+  for (cups_mode_t mode : {CUPS_RASTER_WRITE, CUPS_RASTER_WRITE_COMPRESSED}) {
     SCOPED_TRACE(mode);
     harness::Result got = harness::RunFilter({ppd, harness::WriteRaster({cut}, mode)});
     EXPECT_EQ(1, got.status);
@@ -454,8 +422,7 @@ TEST(Ending, JobCutInsideAPageSendsOnlyTheLinesThatArrived)
   // come), uncompressed.
   harness::TestPage woven = harness::DescribePage("fam=7 bits=1 w=80 h=40 weave=16/7/4");
   harness::Page inked = harness::MakePage(woven.header, LineByte);
-  for (size_t lines : {0, 1, 13, 39})
-  {
+  for (size_t lines : {0, 1, 13, 39}) {
     SCOPED_TRACE(lines);
     harness::Page part = inked;
     part.data.resize(lines * 10 + 3);
@@ -483,10 +450,8 @@ TEST(Ending, PrinterThatTakesNoDataFailsTheJob)
   };
   const Case kPrinters[] = {{harness::Device::kFull, "No space left on device"},
                             {harness::Device::kGone, "Broken pipe"}};
-  for (const Case &p : kPrinters)
-  {
-    for (const char *words : {"h=1", "fam=7 space=KCMY bits=8 w=600 h=300 weave=16/7/4 comp=1"})
-    {
+  for (const Case &p : kPrinters) {
+    for (const char *words : {"h=1", "fam=7 space=KCMY bits=8 w=600 h=300 weave=16/7/4 comp=1"}) {
       SCOPED_TRACE(std::string(p.reason) + ", " + words);
       harness::TestPage page = harness::DescribePage(words);
       harness::Run run = {harness::WritePpd(page.family, page.sizes),
@@ -506,8 +471,7 @@ TEST(Ending, PrinterThatTakesNoDataFailsTheJob)
 std::vector<std::string> FilesIn(const std::string &dir)
 {
   std::vector<std::string> files;
-  if (DIR *d = opendir(dir.c_str()))
-  {
+  if (DIR *d = opendir(dir.c_str())) {
     while (dirent *e = readdir(d))
       if (e->d_name[0] != '.') files.push_back(dir + "/" + e->d_name);
     closedir(d);
@@ -529,8 +493,7 @@ TEST(Ending, FuzzFindingsStayFixed)
   size_t findings = jobs.size();
   for (const std::string &seed : FilesIn(fuzz + "/corpus/filter")) jobs.push_back(seed);
   ASSERT_GT(findings, 0u) << "no regressions found under " << fuzz;
-  for (const std::string &path : jobs)
-  {
+  for (const std::string &path : jobs) {
     SCOPED_TRACE(path);
     std::string bytes = harness::ReadFile(path);
     fuzzjob::JobSpec job = fuzzjob::Decode((const uint8_t *)bytes.data(), bytes.size());
@@ -550,18 +513,15 @@ TEST(Ending, FuzzFindingsStayFixed)
 
     for (const std::string &l : got.err)
       EXPECT_TRUE(l.find("Sanitizer") == l.npos && l.find("runtime error:") == l.npos) << l;
-    if (got.status != 0 && got.status != 1)
-    {
+    if (got.status != 0 && got.status != 1) {
       ADD_FAILURE() << "status " << got.status;  // crashed, killed or hung
       continue;
     }
     EXPECT_EQ(got.status, check::Count(got.err, "ERROR: "));
-    if (raster.cut_in_page || (job.flags & 8))
-    {
+    if (raster.cut_in_page || (job.flags & 8)) {
       EXPECT_EQ(1, got.status);
     }
-    if (got.status == 0)
-    {
+    if (got.status == 0) {
       int whole = 0;
       for (const fuzzjob::PageExtent &e : raster.pages)
         whole += e.header_end <= raster.bytes.size();

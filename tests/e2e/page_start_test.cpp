@@ -11,8 +11,7 @@
 #include "expect.h"
 #include "harness.h"
 
-namespace
-{
+namespace {
 
 // The job frame a family gets: the packet-mode exit at start for the older
 // families, the remote-mode defaults at end for the large-format ones.
@@ -75,8 +74,7 @@ void CheckBlankPage(const harness::TestPage &page, Frame frame, const std::strin
   harness::Result got = harness::RunFilter({ppd, raster});
 
   std::vector<std::string> err = expect::PageOpen(1, (int)page.header.NumCopies);
-  if (trace)
-  {
+  if (trace) {
     check::Append(err, harness::HeaderDump(page.header));
     check::Append(err, trace->set_up);
   }
@@ -165,8 +163,7 @@ const SizeCase kSizes[] = {
 
 TEST(PageStart, PaperSizeOfFamily5000)
 {
-  for (const SizeCase &c : kSizes)
-  {
+  for (const SizeCase &c : kSizes) {
     std::string page = "fam=5000 size=" + std::to_string(c.width) + "x" + std::to_string(c.length);
     std::string bytes = kReset + kRemote + "MS 00 00 " + c.ms + " | " + kLeave + kGraphics +
                         kUnit720 + "ESC ( C " + c.rows + " | ESC ( c 55 00 " + c.rows +
@@ -325,8 +322,7 @@ const ContoneCase kContone[] = {
 
 TEST(PageStart, ContonePages)
 {
-  for (const ContoneCase &c : kContone)
-  {
+  for (const ContoneCase &c : kContone) {
     SCOPED_TRACE(c.page);
     harness::TestPage page = harness::DescribePage(c.page);
     std::vector<std::string> set_up = {expect::BitPlanes(c.bit_planes),
@@ -353,8 +349,7 @@ TEST(PageStart, BitmapPageOnTwoBitDotsIsRefused)
       {"fam=7 comp=2", "cupsCompression 2 at 720x720 dpi"},
       {"fam=5500 res=1440x720", "cupsCompression 0 at 1440x720 dpi"},
   };
-  for (const Case &c : kCases)
-  {
+  for (const Case &c : kCases) {
     SCOPED_TRACE(c.page);
     harness::TestPage page = harness::DescribePage(c.page);
     harness::Result got =
@@ -404,16 +399,14 @@ TEST(PageStart, WovenPagesLayOutTheirBands)
 
 }  // namespace
 
-namespace
-{
+namespace {
 
 // Peak memory of a run that allocates next to nothing, to measure others by
 // (fork copies the test process's pages into the count).
 long BaselineKb()
 {
   static long baseline = 0;
-  if (!baseline)
-  {
+  if (!baseline) {
     harness::TestPage page = harness::DescribePage("fam=4 w=16 h=1");
     harness::Run run = {harness::WritePpd(4, page.sizes),
                         harness::WriteRaster({harness::BlankPage(page.header)})};
@@ -506,20 +499,19 @@ TEST(PageStart, PagesThatCannotPrintRightAreRefused)
   };
   // clang-format on
   long baseline = BaselineKb();
-  for (const Case &c : kCases)
-  {
+  for (const Case &c : kCases) {
     SCOPED_TRACE(c.page);
     harness::TestPage page = harness::DescribePage(std::string("h=2 ") + c.page);
     // Absurd lines go as a header alone: the filter must not ask for data.
     uint64_t bytes = (uint64_t)page.header.cupsBytesPerLine * page.header.cupsHeight;
-    harness::Page ink = bytes < (1u << 20) ? harness::MakePage(page.header, [](unsigned, unsigned)
-                                                               { return (unsigned char)0x55; })
-                                           : harness::Page{page.header, {}};
+    harness::Page ink =
+        bytes < (1u << 20)
+            ? harness::MakePage(page.header, [](unsigned, unsigned) { return (unsigned char)0x55; })
+            : harness::Page{page.header, {}};
     harness::Run run = {harness::WritePpd(page.family, page.sizes), harness::WriteRaster({ink})};
     run.bounded = true;
     harness::Result got = harness::RunFilter(run);
-    if (c.error.empty())
-    {
+    if (c.error.empty()) {
       EXPECT_EQ(0, got.status) << got.err.back();
       EXPECT_EQ(0, check::Count(got.err, "ERROR: "));
       continue;

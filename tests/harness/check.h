@@ -11,8 +11,7 @@
 #include "harness.h"
 #include "preview.h"
 
-namespace check
-{
+namespace check {
 
 // The lines the printing system acts on: page, progress and error
 // messages, not the debug trace (nor the band pool's pointer lists).
@@ -63,8 +62,7 @@ struct RasterCommand
 inline std::vector<RasterCommand> RasterCommands(const std::string &stream)
 {
   std::vector<RasterCommand> found;
-  for (const preview::Command &c : preview::ReadCommands(stream))
-  {
+  for (const preview::Command &c : preview::ReadCommands(stream)) {
     if (c.length < 9 || stream.compare(c.offset, 2, "\x1bi") != 0) continue;
     auto byte = [&](size_t at) { return (unsigned)(unsigned char)stream[c.offset + at]; };
     found.push_back({byte(2), byte(3), byte(4), byte(5) | byte(6) << 8, byte(7) | byte(8) << 8,

@@ -7,8 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace expect
-{
+namespace expect {
 
 // Job start for the older families (below 5000): leave IEEE 1284.4 packet
 // mode through the Epson job language, then reset.

@@ -26,10 +26,8 @@
 
 extern char **environ;
 
-namespace harness
-{
-namespace
-{
+namespace harness {
+namespace {
 
 // Fewest hex digits of a printed pointer (heap and stack addresses have
 // eight or more).
@@ -77,10 +75,8 @@ void RemoveCreatedFiles()
 
 void MakeDirs(const std::string &path)
 {
-  for (size_t i = 1; i <= path.size(); i++)
-  {
-    if (i == path.size() || path[i] == '/')
-    {
+  for (size_t i = 1; i <= path.size(); i++) {
+    if (i == path.size() || path[i] == '/') {
       std::string part = path.substr(0, i);
       if (mkdir(part.c_str(), 0755) != 0 && errno != EEXIST)
         Fatal("cannot create %s: %s", part.c_str(), strerror(errno));
@@ -130,8 +126,7 @@ std::string Shown(const std::vector<preview::Command> &commands, size_t k,
 
 unsigned PlanesOf(cups_cspace_t space)
 {
-  switch (space)
-  {
+  switch (space) {
   case CUPS_CSPACE_W:
   case CUPS_CSPACE_K:
   case CUPS_CSPACE_WHITE:
@@ -201,8 +196,7 @@ std::string TempPath(const std::string &suffix)
 {
   static unsigned counter = 0;
   static bool ready = false;
-  if (!ready)
-  {
+  if (!ready) {
     // The list must outlive the exit handler that reads it.
     CreatedFiles();
     MakeDirs(INKBANDS_TEST_TMP);
@@ -238,16 +232,14 @@ std::string WriteRaster(const std::vector<Page> &pages, cups_mode_t mode)
   if (fd < 0) Fatal("cannot write %s: %s", path.c_str(), strerror(errno));
   cups_raster_t *raster = cupsRasterOpen(fd, mode);
   if (!raster) Fatal("cupsRasterOpen failed for %s", path.c_str());
-  for (const Page &page : pages)
-  {
+  for (const Page &page : pages) {
     cups_page_header2_t header = page.header;
     if (!cupsRasterWriteHeader2(raster, &header))
       Fatal("cupsRasterWriteHeader2 failed for %s", path.c_str());
     // Line by line, as a producer hands them over; a short last line is
     // written as it is, so that a truncated job stays truncated.
     size_t line = page.header.cupsBytesPerLine;
-    for (size_t at = 0; line && at < page.data.size(); at += line)
-    {
+    for (size_t at = 0; line && at < page.data.size(); at += line) {
       size_t n = std::min(line, page.data.size() - at);
       std::vector<unsigned char> chunk(page.data.begin() + at, page.data.begin() + at + n);
       if (cupsRasterWritePixels(raster, chunk.data(), (unsigned)n) != n)
@@ -265,11 +257,9 @@ std::vector<Page> ReadRaster(const std::string &path)
   int fd = open(path.c_str(), O_RDONLY);
   if (fd < 0) return pages;
   cups_raster_t *raster = cupsRasterOpen(fd, CUPS_RASTER_READ);
-  if (raster)
-  {
+  if (raster) {
     Page page;
-    while (cupsRasterReadHeader2(raster, &page.header))
-    {
+    while (cupsRasterReadHeader2(raster, &page.header)) {
       page.data.assign((size_t)page.header.cupsHeight * page.header.cupsBytesPerLine, 0);
       for (unsigned y = 0; y < page.header.cupsHeight; y++)
         cupsRasterReadPixels(raster, page.data.data() + (size_t)y * page.header.cupsBytesPerLine,
@@ -303,8 +293,7 @@ TestPage DescribePage(const std::string &words)
   cups_cspace_t space = CUPS_CSPACE_K;
   std::vector<std::pair<std::string, std::string>> settings;
   size_t at = 0;
-  while (at < words.size())
-  {
+  while (at < words.size()) {
     size_t end = words.find(' ', at);
     if (end == std::string::npos) end = words.size();
     std::string word = words.substr(at, end - at);
@@ -315,16 +304,14 @@ TestPage DescribePage(const std::string &words)
     settings.emplace_back(word.substr(0, eq), word.substr(eq + 1));
   }
   auto number = [](const std::string &text) { return (unsigned)strtoul(text.c_str(), nullptr, 0); };
-  auto pair = [&](const std::string &text, char sep, unsigned &a, unsigned &b)
-  {
+  auto pair = [&](const std::string &text, char sep, unsigned &a, unsigned &b) {
     size_t cut = text.find(sep);
     if (cut == std::string::npos) Fatal("bad pair \"%s\"", text.c_str());
     a = number(text.substr(0, cut));
     b = number(text.substr(cut + 1));
   };
   // Geometry first: the header is made from it, the rest is set on top.
-  for (const auto &s : settings)
-  {
+  for (const auto &s : settings) {
     if (s.first == "w")
       width = number(s.second);
     else if (s.first == "h")
@@ -333,8 +320,7 @@ TestPage DescribePage(const std::string &words)
       bits = number(s.second);
     else if (s.first == "res")
       pair(s.second, 'x', xdpi, ydpi);
-    else if (s.first == "space")
-    {
+    else if (s.first == "space") {
       if (s.second == "K")
         space = CUPS_CSPACE_K;
       else if (s.second == "CMY")
@@ -354,8 +340,7 @@ TestPage DescribePage(const std::string &words)
   h.PageSize[0] = 595;
   h.PageSize[1] = 842;
   page.sizes = DefaultSizes();
-  for (const auto &s : settings)
-  {
+  for (const auto &s : settings) {
     const std::string &key = s.first, &value = s.second;
     if (key == "fam")
       page.family = (int)strtol(value.c_str(), nullptr, 0);
@@ -379,16 +364,13 @@ TestPage DescribePage(const std::string &words)
       h.cupsColorOrder = (cups_order_t)number(value);
     else if (key == "size")
       pair(value, 'x', h.PageSize[0], h.PageSize[1]);
-    else if (key == "weave")
-    {
+    else if (key == "weave") {
       size_t a = value.find('/'), b = value.rfind('/');
       if (a == std::string::npos || a == b) Fatal("bad weave \"%s\"", value.c_str());
       h.cupsRowCount = number(value.substr(0, a));
       h.cupsRowFeed = number(value.substr(a + 1, b - a - 1));
       h.cupsRowStep = number(value.substr(b + 1));
-    }
-    else if (key == "ppd")
-    {
+    } else if (key == "ppd") {
       const PpdSize a4 = {"A4", 595, 842, 18, 36, 577, 833.5};
       const PpdSize letter = {"Letter", 612, 792, 18, 36, 594, 783.5};
       if (value == "default")
@@ -411,9 +393,7 @@ TestPage DescribePage(const std::string &words)
         page.sizes = {a4, {"Letter", 612, 99999999.0f, 18, 36, 594, 783.5}};
       else
         Fatal("unknown PPD sizes \"%s\"", value.c_str());
-    }
-    else if (key != "w" && key != "h" && key != "bits" && key != "res" && key != "space")
-    {
+    } else if (key != "w" && key != "h" && key != "bits" && key != "res" && key != "space") {
       Fatal("unknown page setting \"%s\"", key.c_str());
     }
   }
@@ -424,8 +404,7 @@ Result RunFilter(const Run &run)
 {
   Result result;
   std::vector<std::string> args = run.args;
-  if (args.empty())
-  {
+  if (args.empty()) {
     args = {"inkbands", "1", "tester", "inkbands test", "1", ""};
     if (!run.raster.empty()) args.push_back(run.raster);
   }
@@ -437,11 +416,9 @@ Result RunFilter(const Run &run)
   // own entries added; a bounded run caps each allocation under a sanitizer.
   std::vector<std::string> env_text;
   std::string asan = run.bounded ? kSanitizerCap : "";
-  for (char **e = environ; *e; e++)
-  {
+  for (char **e = environ; *e; e++) {
     if (strncmp(*e, "PPD=", 4) == 0) continue;
-    if (run.bounded && strncmp(*e, "ASAN_OPTIONS=", 13) == 0)
-    {
+    if (run.bounded && strncmp(*e, "ASAN_OPTIONS=", 13) == 0) {
       asan = std::string(*e + 13) + ":" + asan;
       continue;
     }
@@ -460,8 +437,7 @@ Result RunFilter(const Run &run)
   int out[2] = {-1, -1}, err[2];
   if (pipe(err) != 0 || (run.device != Device::kFull && pipe(out) != 0))
     Fatal("pipe: %s", strerror(errno));
-  if (run.device == Device::kGone)
-  {
+  if (run.device == Device::kGone) {
     close(out[0]);  // nobody will ever read the printer data
     out[0] = -1;
   }
@@ -470,8 +446,7 @@ Result RunFilter(const Run &run)
   fflush(stderr);
   pid_t pid = fork();
   if (pid < 0) Fatal("fork: %s", strerror(errno));
-  if (pid == 0)
-  {
+  if (pid == 0) {
     int device = run.device == Device::kFull ? open("/dev/full", O_WRONLY) : out[1];
     dup2(in, 0);
     dup2(device, 1);
@@ -480,8 +455,7 @@ Result RunFilter(const Run &run)
     for (int fd : {in, device, out[0], err[0], err[1]})
       if (fd > 2) close(fd);
     if (run.input == kClosedInput) close(0);
-    if (run.bounded && !kSanitized)
-    {
+    if (run.bounded && !kSanitized) {
       struct rlimit limit = {kAddressSpace, kAddressSpace};
       setrlimit(RLIMIT_AS, &limit);
     }
@@ -500,35 +474,27 @@ Result RunFilter(const Run &run)
   const SlowPrinter *printer = run.slow;
   time_t deadline = time(nullptr) + kRunTimeoutSeconds;
   bool timed_out = false, signalled = false;
-  while (fds[0].fd >= 0 || fds[1].fd >= 0)
-  {
+  while (fds[0].fd >= 0 || fds[1].fd >= 0) {
     int left = (int)(deadline - time(nullptr));
-    if (left <= 0)
-    {
+    if (left <= 0) {
       timed_out = true;
       break;
     }
     int ready = poll(fds, 2, left * 1000);
     if (ready <= 0) continue;
-    for (int k = 0; k < 2; k++)
-    {
+    for (int k = 0; k < 2; k++) {
       if (fds[k].fd < 0 || !(fds[k].revents & (POLLIN | POLLHUP | POLLERR))) continue;
       char buffer[65536];
       size_t want = k == 0 && printer ? std::min(printer->chunk, sizeof(buffer)) : sizeof(buffer);
       ssize_t n = read(fds[k].fd, buffer, want);
-      if (n > 0)
-      {
+      if (n > 0) {
         sinks[k]->append(buffer, (size_t)n);
-      }
-      else if (n == 0 || errno != EINTR)
-      {
+      } else if (n == 0 || errno != EINTR) {
         close(fds[k].fd);
         fds[k].fd = -1;
       }
-      if (k == 0 && printer && n > 0)
-      {
-        if (!signalled && result.out.size() >= printer->signal_after)
-        {
+      if (k == 0 && printer && n > 0) {
+        if (!signalled && result.out.size() >= printer->signal_after) {
           kill(pid, printer->signal);
           signalled = true;
         }
@@ -538,23 +504,19 @@ Result RunFilter(const Run &run)
   }
   for (struct pollfd &f : fds)
     if (f.fd >= 0) close(f.fd);
-  if (timed_out)
-  {
+  if (timed_out) {
     kill(pid, SIGKILL);
     error_text += Format("harness: filter killed after %d s\n", kRunTimeoutSeconds);
   }
 
   int status = 0;
   struct rusage usage = {};
-  while (wait4(pid, &status, 0, &usage) < 0 && errno == EINTR)
-  {
-  }
+  while (wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {}
   result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   result.peak_kb = usage.ru_maxrss;
 
   size_t start = 0;
-  while (start < error_text.size())
-  {
+  while (start < error_text.size()) {
     size_t end = error_text.find('\n', start);
     if (end == std::string::npos) end = error_text.size();
     result.err.push_back(error_text.substr(start, end - start));
@@ -567,95 +529,71 @@ std::string Hex(const std::string &text)
 {
   // Words first: a quoted text is one word whatever it holds.
   std::vector<std::string> words;
-  for (size_t i = 0; i < text.size();)
-  {
+  for (size_t i = 0; i < text.size();) {
     char c = text[i];
-    if (c == ' ' || c == '\n' || c == '\t' || c == ',')
-    {
+    if (c == ' ' || c == '\n' || c == '\t' || c == ',') {
       i++;
-    }
-    else if (c == '|')
-    {
+    } else if (c == '|') {
       words.push_back("|");
       i++;
-    }
-    else if (c == '"')
-    {
+    } else if (c == '"') {
       size_t end = text.find('"', i + 1);
       if (end == std::string::npos) Fatal("unclosed text in \"%s\"", text.c_str());
       words.push_back(text.substr(i, end + 1 - i));
       i = end + 1;
-    }
-    else
-    {
+    } else {
       size_t end = text.find_first_of(" \n\t,|", i);
       if (end == std::string::npos) end = text.size();
       words.push_back(text.substr(i, end - i));
       i = end;
     }
   }
-  auto is_hex = [](const std::string &w)
-  { return w.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos; };
-  auto is_remote = [](const std::string &w)
-  {
+  auto is_hex = [](const std::string &w) {
+    return w.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
+  };
+  auto is_remote = [](const std::string &w) {
     return w.size() == 2 && isupper((unsigned char)w[0]) && isupper((unsigned char)w[1]) &&
            w != "FF" && w != "CR";
   };
   std::string bytes;
   size_t length_at = std::string::npos;  // where a counted parameter length goes
-  auto close_length = [&]()
-  {
+  auto close_length = [&]() {
     if (length_at == std::string::npos) return;
     size_t n = bytes.size() - length_at - 2;
     bytes[length_at] = (char)(n & 255);
     bytes[length_at + 1] = (char)(n >> 8);
     length_at = std::string::npos;
   };
-  for (size_t k = 0; k < words.size(); k++)
-  {
+  for (size_t k = 0; k < words.size(); k++) {
     const std::string &w = words[k];
     if (w == "|" || w == "ESC" || w == "FF" || w == "CR" || is_remote(w)) close_length();
     if (w == "|") continue;
-    if (w == "ESC" && k + 2 < words.size() && words[k + 1] == "(" && words[k + 2].size() == 1)
-    {
+    if (w == "ESC" && k + 2 < words.size() && words[k + 1] == "(" && words[k + 2].size() == 1) {
       bytes += "\x1b(" + words[k + 2] + std::string(2, '\0');
       length_at = bytes.size() - 2;
       k += 2;
-    }
-    else if (is_remote(w))
-    {
+    } else if (is_remote(w)) {
       bytes += w + std::string(2, '\0');
       length_at = bytes.size() - 2;
-    }
-    else if (w == "ESC" || w == "FF" || w == "CR")
-    {
+    } else if (w == "ESC" || w == "FF" || w == "CR") {
       bytes += w == "ESC" ? '\x1b' : w == "FF" ? '\x0c' : '\x0d';
-    }
-    else if (w[0] == '"')
-    {
+    } else if (w[0] == '"') {
       std::string t = w.substr(1, w.size() - 2);
       for (size_t at; (at = t.find("\\n")) != std::string::npos;) t.replace(at, 2, "\n");
       bytes += t;
-    }
-    else if (w.size() == 1)
-    {
+    } else if (w.size() == 1) {
       bytes += w;
-    }
-    else if (is_hex(w) && (w.size() == 4 || w.size() == 8))
-    {
+    } else if (is_hex(w) && (w.size() == 4 || w.size() == 8)) {
       unsigned long v = strtoul(w.c_str(), nullptr, 16);
       for (size_t b = 0; b < w.size() / 2; b++) bytes += (char)((v >> (8 * b)) & 255);
-    }
-    else
-    {
+    } else {
       // A byte, or a run of it: "00*27".
       size_t star = w.find('*');
       std::string digits = w.substr(0, star);
       if (digits.size() != 2 || !is_hex(digits))
         Fatal("bad word \"%s\" in \"%s\"", w.c_str(), text.c_str());
       unsigned long count = 1;
-      if (star != std::string::npos)
-      {
+      if (star != std::string::npos) {
         char *end = nullptr;
         count = strtoul(w.c_str() + star + 1, &end, 10);
         if (*end || count == 0) Fatal("bad repeat \"%s\" in \"%s\"", w.c_str(), text.c_str());
@@ -670,8 +608,7 @@ std::string Hex(const std::string &text)
 std::string ToHex(const std::string &bytes)
 {
   std::string text;
-  for (size_t i = 0; i < bytes.size(); i++)
-  {
+  for (size_t i = 0; i < bytes.size(); i++) {
     if (i) text += ' ';
     text += Format("%02x", (unsigned char)bytes[i]);
   }
@@ -697,27 +634,23 @@ std::string DiffStreams(const std::string &want, const std::string &got)
 
 std::vector<std::string> MaskPointers(const std::vector<std::string> &lines)
 {
-  auto is_hex = [](char c)
-  { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); };
+  auto is_hex = [](char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+  };
   std::vector<std::string> masked;
-  for (const std::string &line : lines)
-  {
+  for (const std::string &line : lines) {
     std::string out;
     size_t i = 0;
-    while (i < line.size())
-    {
+    while (i < line.size()) {
       // An address has many digits; "0x720" in a resolution is no pointer.
       size_t digits = 0;
       if (line[i] == '0' && i + 1 < line.size() && line[i + 1] == 'x' &&
           (i == 0 || !isalnum((unsigned char)line[i - 1])))
         while (i + 2 + digits < line.size() && is_hex(line[i + 2 + digits])) digits++;
-      if (digits >= kPointerDigits)
-      {
+      if (digits >= kPointerDigits) {
         i += 2 + digits;
         out += "PTR";
-      }
-      else
-      {
+      } else {
         out += line[i++];
       }
     }
@@ -791,14 +724,12 @@ std::vector<std::string> LutDump(const std::vector<LutRun> &runs)
 {
   int level[256] = {0}, error[256] = {0};
   for (const LutRun &run : runs)
-    for (int j = run.first; j <= run.last; j++)
-    {
+    for (int j = run.first; j <= run.last; j++) {
       level[j] = run.level;
       error[j] = j == 0 ? 0 : j - run.value;
     }
   std::vector<std::string> lines;
-  for (int row = 0; row < 32; row++)
-  {
+  for (int row = 0; row < 32; row++) {
     std::string line = "DEBUG:";
     for (int j = row * 8; j < row * 8 + 8; j++) line += Format(" [%d %d]", level[j], error[j]);
     lines.push_back(line);

@@ -10,8 +10,7 @@
 
 #include "ppd_text.h"
 
-namespace harness
-{
+namespace harness {
 
 // One page of a raster job: its header and cupsHeight lines of
 // cupsBytesPerLine bytes (data may be shorter to simulate a truncated job).
@@ -137,8 +136,7 @@ struct Run
       std::vector<std::string> args = {}, std::string binary = INKBANDS_BINARY,
       const SlowPrinter *slow = nullptr)
       : ppd(ppd), raster(raster), input(input), args(args), binary(binary), slow(slow)
-  {
-  }
+  {}
   std::string ppd;                // PPD variable; unset when empty
   std::string raster;             // sixth argument when not empty (without args)
   std::string input;              // standard input; /dev/null when empty

@@ -7,8 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace harness
-{
+namespace harness {
 
 // A page size of a PPD fixture, in points.
 struct PpdSize
@@ -36,15 +35,13 @@ inline std::string PpdText(int model, const std::vector<PpdSize> &sizes)
   text += "*cupsFilter: \"application/vnd.cups-raster 100 inkbands\"\n";
   if (sizes.empty()) return text;
   const char *first = sizes[0].name.c_str();
-  for (const char *option : {"PageSize", "PageRegion"})
-  {
+  for (const char *option : {"PageSize", "PageRegion"}) {
     snprintf(line, sizeof(line),
              "*OpenUI *%s: PickOne\n*OrderDependency: 10 AnySetup *%s\n"
              "*Default%s: %s\n",
              option, option, option, first);
     text += line;
-    for (const PpdSize &s : sizes)
-    {
+    for (const PpdSize &s : sizes) {
       snprintf(line, sizeof(line),
                "*%s %s/%s: \"<</PageSize[%g %g]/ImagingBBox null>>setpagedevice\"\n", option,
                s.name.c_str(), s.name.c_str(), s.width, s.length);
@@ -55,16 +52,14 @@ inline std::string PpdText(int model, const std::vector<PpdSize> &sizes)
   }
   snprintf(line, sizeof(line), "*DefaultImageableArea: %s\n", first);
   text += line;
-  for (const PpdSize &s : sizes)
-  {
+  for (const PpdSize &s : sizes) {
     snprintf(line, sizeof(line), "*ImageableArea %s/%s: \"%g %g %g %g\"\n", s.name.c_str(),
              s.name.c_str(), s.left, s.bottom, s.right, s.top);
     text += line;
   }
   snprintf(line, sizeof(line), "*DefaultPaperDimension: %s\n", first);
   text += line;
-  for (const PpdSize &s : sizes)
-  {
+  for (const PpdSize &s : sizes) {
     snprintf(line, sizeof(line), "*PaperDimension %s/%s: \"%g %g\"\n", s.name.c_str(),
              s.name.c_str(), s.width, s.length);
     text += line;

@@ -21,12 +21,14 @@ namespace {
 
 // What the model table says about a printer's head: nozzles per colour, the
 // nozzle pitch as a fraction of an inch, and the black nozzles.
-struct Head {
+struct Head
+{
   int nozzles = 0, pitch_num = 0, pitch_den = 0, black = 0;
 };
 
 // The heads of the table's rows by model name ("Epson Stylus C84").
-std::map<std::string, Head> ReadHeads(const std::string &path) {
+std::map<std::string, Head> ReadHeads(const std::string &path)
+{
   std::ifstream in(path);
   std::string line;
   std::getline(in, line);
@@ -50,17 +52,19 @@ std::map<std::string, Head> ReadHeads(const std::string &path) {
 }
 
 // One page setting to print: the header a PPD's choices give, and where.
-struct Case {
+struct Case
+{
   std::string ppd, label;
   int family = 0;
   int group_rows = 0;  // rows between two colour groups of an offset head
   cups_page_header2_t header;
-  int covers = 1;      // PPD choices that give this very page
+  int covers = 1;  // PPD choices that give this very page
 };
 
 // Rows between the colour groups of an offset head, from the physical head:
 // the black nozzles span three groups of colour nozzles (0 for other heads).
-int GroupRows(const Head *head, int family, const cups_page_header2_t &h) {
+int GroupRows(const Head *head, int family, const cups_page_header2_t &h)
+{
   if ((family != 9 && family != 11) || h.cupsRowCount <= 1) return 0;
   int step = (int)h.cupsRowStep % 100;
   if (!head || !head->black)  // a generic PPD: family 9's 48 black nozzles, 11's weave
@@ -70,7 +74,8 @@ int GroupRows(const Head *head, int family, const cups_page_header2_t &h) {
 
 // Every resolution x colour model of every generated PPD, one case per
 // distinct page (models that share a head give the filter the same page).
-std::vector<Case> Cases() {
+std::vector<Case> Cases()
+{
   std::map<std::string, Head> heads = ReadHeads(INKBANDS_MODEL_TABLE);
   std::vector<std::string> files;
   std::ifstream list(INKBANDS_PPD_DIR "/ppds.list");
@@ -126,7 +131,8 @@ std::vector<Case> Cases() {
 
 // Full ink or none, scattered, different on every line and plane: the
 // dither turns full ink into dots and leaves blank pixels blank.
-unsigned char Pattern(unsigned line, unsigned index) {
+unsigned char Pattern(unsigned line, unsigned index)
+{
   unsigned v = (line * 2654435761u) ^ (index * 40503u) ^ (line << 7);
   v ^= (v >> 9) ^ (v >> 17);
   return (v & 3) == 0 ? 255 : 0;
@@ -134,14 +140,18 @@ unsigned char Pattern(unsigned line, unsigned index) {
 
 // Which ink of the printer a plane of the page carries, and the light ink
 // that may stand in for it (-1 if none).
-void InksOf(cups_cspace_t space, int plane, int *ink, int *light) {
+void InksOf(cups_cspace_t space, int plane, int *ink, int *light)
+{
   *ink = space == CUPS_CSPACE_CMY ? plane + 1 : plane;
-  *light = space != CUPS_CSPACE_KCMYcm ? -1 : *ink == preview::kCyan ? preview::kLightCyan
-         : *ink == preview::kMagenta ? preview::kLightMagenta : -1;
+  *light = space != CUPS_CSPACE_KCMYcm ? -1
+           : *ink == preview::kCyan    ? preview::kLightCyan
+           : *ink == preview::kMagenta ? preview::kLightMagenta
+                                       : -1;
 }
 
 // Whether a dot of the ink, or of its light ink, lands at a place.
-bool HasDot(const preview::Page &out, int ink, int light, int row, int col) {
+bool HasDot(const preview::Page &out, int ink, int light, int row, int col)
+{
   return preview::DotLevel(out, ink, row, col) > 0 ||
          (light >= 0 && preview::DotLevel(out, light, row, col) > 0);
 }
@@ -149,7 +159,8 @@ bool HasDot(const preview::Page &out, int ink, int light, int row, int col) {
 // Where an offset head puts each ink, in colour groups below the first:
 // family 9 prints yellow first, then black and magenta, then cyan; family
 // 11 black and cyan, then magenta, then yellow.
-int GroupOf(int family, int ink) {
+int GroupOf(int family, int ink)
+{
   static const int kFamily9[] = {1, 2, 1, 0}, kFamily11[] = {0, 0, 1, 2};
   if (ink > preview::kYellow) return 0;
   return family == 9 ? kFamily9[ink] : family == 11 ? kFamily11[ink] : 0;
@@ -158,7 +169,8 @@ int GroupOf(int family, int ink) {
 // The page of a case: rows past the first bands of its weave, full ink or
 // none in every plane; six-ink pages come in four planes a line as every
 // rasterizer sends them.
-harness::Page MakeCasePage(const cups_page_header2_t &weave) {
+harness::Page MakeCasePage(const cups_page_header2_t &weave)
+{
   cups_page_header2_t h = weave;
   h.cupsWidth = 64;
   h.cupsHeight = (unsigned)std::max(200, 2 * (int)h.cupsRowCount + 100);
@@ -169,7 +181,8 @@ harness::Page MakeCasePage(const cups_page_header2_t &weave) {
 
 // Prints a page through the filter with a PPD and decodes what it sent.
 bool Print(const std::string &ppd, const harness::Page &page, const std::string &label,
-           preview::Page *out) {
+           preview::Page *out)
+{
   harness::Result got = harness::RunFilter({ppd, harness::WriteRaster({page})});
   EXPECT_EQ(got.status, 0) << label << (got.err.empty() ? "" : ": " + got.err.back());
   for (const std::string &line : got.err)
@@ -180,8 +193,7 @@ bool Print(const std::string &ppd, const harness::Page &page, const std::string 
   preview::DecodeOptions options;
   options.xdpi = (int)page.header.HWResolution[0];
   preview::Decoded decoded;
-  EXPECT_TRUE(preview::DecodeStream(got.out, options, &decoded)) << label << ": "
-                                                                 << decoded.error;
+  EXPECT_TRUE(preview::DecodeStream(got.out, options, &decoded)) << label << ": " << decoded.error;
   if (got.status != 0 || decoded.pages.size() != 1) return false;
   *out = decoded.pages[0];
   EXPECT_EQ(out->overprinted, 0) << label << ": rows printed twice";
@@ -189,7 +201,8 @@ bool Print(const std::string &ppd, const harness::Page &page, const std::string 
 }
 
 // The planes of a page and the inks that print them.
-int PlanesOf(const cups_page_header2_t &h) {
+int PlanesOf(const cups_page_header2_t &h)
+{
   return h.cupsColorSpace == CUPS_CSPACE_KCMYcm ? 4 : (int)harness::PlanesOf(h.cupsColorSpace);
 }
 
@@ -198,7 +211,8 @@ int PlanesOf(const cups_page_header2_t &h) {
 // it has none; the dither may leave out some (where a dot weighs more than
 // full ink), never a whole row.
 void CheckAgainstPage(const Case &c, const harness::Page &page, const preview::Page &out,
-                      const std::string &label) {
+                      const std::string &label)
+{
   const cups_page_header2_t &h = page.header;
   for (int p = 0; p < PlanesOf(h); p++) {
     int ink, light;
@@ -225,7 +239,8 @@ void CheckAgainstPage(const Case &c, const harness::Page &page, const preview::P
   }
 }
 
-TEST(ModelPpds, EveryResolutionAndColourModelPrintsEachRowOnceInRegister) {
+TEST(ModelPpds, EveryResolutionAndColourModelPrintsEachRowOnceInRegister)
+{
   std::vector<Case> cases = Cases();
   int covered = 0;
   for (const Case &c : cases) {

@@ -24,7 +24,8 @@ const char kUnit1440[] = "1b 40 1b 28 55 05 00 02 02 01 a0 05 1b 28 44 04 00 40 
 
 // One ink's dots as text: one character per dot ('.' for none, else the
 // level), rows separated by '/'.
-std::string Picture(const Page &page, int ink) {
+std::string Picture(const Page &page, int ink)
+{
   std::string text;
   for (int r = 0; r < page.height; r++) {
     if (r) text += '/';
@@ -37,16 +38,25 @@ std::string Picture(const Page &page, int ink) {
 }
 
 // Decodes a stream that must decode, and gives its pages.
-std::vector<Page> Pages(const std::string &stream) {
+std::vector<Page> Pages(const std::string &stream)
+{
   std::string error;
   std::vector<Page> pages = preview::DecodeStream(stream, &error);
   EXPECT_EQ(error, "");
   return pages;
 }
 
-TEST(PreviewPackBits, Expands) {
+TEST(PreviewPackBits, Expands)
+{
   // used: bytes of packed data the expansion takes
-  struct Case { const char *packed; size_t length; std::string want; size_t used; const char *error; };
+  struct Case
+  {
+    const char *packed;
+    size_t length;
+    std::string want;
+    size_t used;
+    const char *error;
+  };
   const Case kCases[] = {
       {"fc 41", 5, Hex("41 41 41 41 41"), 2, nullptr},
       {"fd 41 00 42", 5, Hex("41 41 41 41 42"), 4, nullptr},
@@ -75,8 +85,10 @@ TEST(PreviewPackBits, Expands) {
   }
 }
 
-TEST(PreviewDecode, WholeLineCommandIsOneCyanRow) {
-  std::vector<Page> pages = Pages(Hex(kUnit720) + Hex("0d 1b 72 02 1b 2e 01 05 05 01 d0 02 a7 ff 0c"));
+TEST(PreviewDecode, WholeLineCommandIsOneCyanRow)
+{
+  std::vector<Page> pages =
+      Pages(Hex(kUnit720) + Hex("0d 1b 72 02 1b 2e 01 05 05 01 d0 02 a7 ff 0c"));
   ASSERT_EQ(pages.size(), 1u);
   const Page &page = pages[0];
   EXPECT_EQ(page.width, 720);
@@ -90,38 +102,51 @@ TEST(PreviewDecode, WholeLineCommandIsOneCyanRow) {
 }
 
 // Raster commands and the moves before them, each case one page of one ink.
-TEST(PreviewDecode, RasterCommandsPlaceDots) {
-  struct Case { const char *name; std::string stream; int ink; const char *picture; };
+TEST(PreviewDecode, RasterCommandsPlaceDots)
+{
+  struct Case
+  {
+    const char *name;
+    std::string stream;
+    int ink;
+    const char *picture;
+  };
   const Case kCases[] = {
       {"ESC i 1-bit", Hex(kUnit1440) + Hex("0d 1b 69 00 00 01 01 00 01 00 a5"), preview::kBlack,
        "1.1..1.1"},
       {"ESC i 2-bit levels", Hex(kUnit1440) + Hex("0d 1b 69 04 00 02 02 00 01 00 1b e4"),
        preview::kYellow, ".123321."},
-      {"ESC i rows packed across the row end", Hex(kUnit1440) + Hex("0d 1b 69 01 01 01 01 00 02 00 ff 81"),
-       preview::kMagenta, "1......1/1......1"},
+      {"ESC i rows packed across the row end",
+       Hex(kUnit1440) + Hex("0d 1b 69 01 01 01 01 00 02 00 ff 81"), preview::kMagenta,
+       "1......1/1......1"},
       {"woven band: rows 4 apart, every other column, one row down, one column in",
        Hex(kUnit1440) + Hex("1b 28 44 04 00 40 38 50 14 1b 28 76 02 00 01 00 "
                             "0d 1b 28 5c 04 00 a0 05 01 00 1b 69 02 00 01 01 00 02 00 c1 80"),
        preview::kCyan,
        "................/.1.1...........1/................/................/................"
        "/.1.............."},
-      {"ESC \\ in the horizontal unit", Hex(kUnit1440) + Hex("0d 1b 5c 03 00 1b 69 00 00 02 01 00 01 00 c0"),
-       preview::kBlack, "...3..."},
-      {"ESC . in the selected colour", Hex(kUnit720) + Hex("0d 1b 72 04 1b 2e 00 05 05 01 08 00 81"),
-       preview::kYellow, "1......1"},
+      {"ESC \\ in the horizontal unit",
+       Hex(kUnit1440) + Hex("0d 1b 5c 03 00 1b 69 00 00 02 01 00 01 00 c0"), preview::kBlack,
+       "...3..."},
+      {"ESC . in the selected colour",
+       Hex(kUnit720) + Hex("0d 1b 72 04 1b 2e 00 05 05 01 08 00 81"), preview::kYellow, "1......1"},
       {"ESC ( r light cyan", Hex(kUnit720) + Hex("1b 28 72 02 00 01 02 1b 2e 00 05 05 01 04 00 50"),
        preview::kLightCyan, ".1.1"},
-      {"ESC ( r light magenta", Hex(kUnit720) + Hex("1b 28 72 02 00 01 01 1b 2e 00 05 05 01 02 00 40"),
+      {"ESC ( r light magenta",
+       Hex(kUnit720) + Hex("1b 28 72 02 00 01 01 1b 2e 00 05 05 01 02 00 40"),
        preview::kLightMagenta, ".1"},
-      {"ESC ( r dark magenta", Hex(kUnit720) + Hex("1b 28 72 02 00 00 01 1b 2e 00 05 05 01 01 00 80"),
-       preview::kMagenta, "1"},
+      {"ESC ( r dark magenta",
+       Hex(kUnit720) + Hex("1b 28 72 02 00 00 01 1b 2e 00 05 05 01 01 00 80"), preview::kMagenta,
+       "1"},
       {"ESC . band alone: one column is its dot spacing",
        Hex(kUnit720) + Hex("0d 1b 2e 00 0a 0a 02 04 00 90 60"), preview::kBlack, "1..1/..../.11."},
       {"ESC . band and line: one column is the line's dot spacing",
-       Hex(kUnit720) + Hex("0d 1b 2e 00 0a 0a 02 04 00 90 60 1b 28 76 02 00 03 00 0d 1b 2e 00 05 05 01 01 00 80"),
+       Hex(kUnit720) + Hex("0d 1b 2e 00 0a 0a 02 04 00 90 60 1b 28 76 02 00 03 00 0d 1b 2e 00 05 "
+                           "05 01 01 00 80"),
        preview::kBlack, "1.....1/......./..1.1../1......"},
       {"ESC ( e moves by whole dots",
-       Hex("1b 40 1b 28 55 05 00 02 02 02 a0 05 0d 1b 28 65 02 00 01 01 1b 2e 00 05 0a 01 08 00 c0"),
+       Hex("1b 40 1b 28 55 05 00 02 02 02 a0 05 0d 1b 28 65 02 00 01 01 1b 2e 00 05 0a 01 08 00 "
+           "c0"),
        preview::kBlack, ".1.1............"},
   };
   for (const Case &c : kCases) {
@@ -132,8 +157,14 @@ TEST(PreviewDecode, RasterCommandsPlaceDots) {
   }
 }
 
-TEST(PreviewDecode, VerticalMovesCountRasterRowsFromTheFirstPosition) {
-  struct Case { const char *name; const char *moves; int row; };
+TEST(PreviewDecode, VerticalMovesCountRasterRowsFromTheFirstPosition)
+{
+  struct Case
+  {
+    const char *name;
+    const char *moves;
+    int row;
+  };
   const Case kCases[] = {
       {"no move", "", 0},
       {"absolute only", "1b 28 56 02 00 55 00", 0},
@@ -141,7 +172,8 @@ TEST(PreviewDecode, VerticalMovesCountRasterRowsFromTheFirstPosition) {
       {"feed of 300", "1b 28 76 02 00 2c 01", 300},
       {"two feeds", "1b 28 76 02 00 03 00 1b 28 76 02 00 04 00", 7},
       {"second absolute position", "1b 28 56 02 00 0a 00 1b 28 56 02 00 0d 00", 3},
-      {"feed in 1/360 in on a 720 dpi grid", "1b 28 55 01 00 0a 1b 28 76 02 00 02 00 1b 28 55 01 00 05", 4},
+      {"feed in 1/360 in on a 720 dpi grid",
+       "1b 28 55 01 00 0a 1b 28 76 02 00 02 00 1b 28 55 01 00 05", 4},
   };
   for (const Case &c : kCases) {
     std::string stream = Hex(kUnit720) + Hex(c.moves) + Hex("0d 1b 2e 00 05 05 01 08 00 ff 0c");
@@ -152,7 +184,8 @@ TEST(PreviewDecode, VerticalMovesCountRasterRowsFromTheFirstPosition) {
   }
 }
 
-TEST(PreviewDecode, FormFeedStartsTheNextPageAtItsTop) {
+TEST(PreviewDecode, FormFeedStartsTheNextPageAtItsTop)
+{
   std::string line = Hex("0d 1b 2e 00 05 05 01 08 00 ff");
   std::string stream = Hex(kUnit720) + Hex("1b 28 56 02 00 55 00 1b 28 76 02 00 05 00") + line +
                        Hex("0c 1b 40 1b 28 55 01 00 05 1b 28 56 02 00 55 00") + line + Hex("0c") +
@@ -167,13 +200,16 @@ TEST(PreviewDecode, FormFeedStartsTheNextPageAtItsTop) {
 
 // A job as the filter frames it: packet-mode exit, page start with its
 // remote-mode block and NUL run, one line, form feed, job end.
-TEST(PreviewDecode, WholeJobFraming) {
+TEST(PreviewDecode, WholeJobFraming)
+{
   std::string stream =
       Hex("00 00 00 1b 01") + "@EJL 1284.4\n@EJL     \n" + Hex("1b 40") +
-      Hex("1b 40 1b 28 52 08 00 00") + "REMOTE1" + Hex("53 54 02 00 00 00 53 4e 03 00 00 01 00 1b 00 00 00") +
+      Hex("1b 40 1b 28 52 08 00 00") + "REMOTE1" +
+      Hex("53 54 02 00 00 00 53 4e 03 00 00 01 00 1b 00 00 00") +
       Hex("1b 28 47 01 00 01 1b 28 55 05 00 02 02 02 a0 05 1b 28 43 02 00 e4 20 "
           "1b 28 63 04 00 55 00 e4 20 1b 28 56 02 00 55 00 1b 55 00 1b") +
-      std::string(27, '\0') + Hex("1b 28 69 01 00 01 0d 1b 28 65 02 00 00 01 1b 2e 00 05 05 01 08 00 f0 0c") +
+      std::string(27, '\0') +
+      Hex("1b 28 69 01 00 01 0d 1b 28 65 02 00 00 01 1b 2e 00 05 05 01 08 00 f0 0c") +
       Hex("1b 40 1b 28 52 08 00 00") + "REMOTE1" + Hex("4c 44 00 00 1b 00 00 00");
   Decoded decoded;
   ASSERT_TRUE(preview::DecodeStream(stream, preview::DecodeOptions(), &decoded)) << decoded.error;
@@ -182,12 +218,13 @@ TEST(PreviewDecode, WholeJobFraming) {
   EXPECT_EQ(decoded.pages[0].form_height, 8420 - 85);
   std::string dump;
   for (const preview::Command &c : decoded.commands) dump += c.text + "\n";
-  for (const char *text : {"EJL @EJL 1284.4\n", "remote SN 00 01 00\n", "ESC and 27 NUL\n", "remote LD\n",
-                           "ESC 00 00 00 leave remote mode\n"})
+  for (const char *text : {"EJL @EJL 1284.4\n", "remote SN 00 01 00\n", "ESC and 27 NUL\n",
+                           "remote LD\n", "ESC 00 00 00 leave remote mode\n"})
     EXPECT_NE(dump.find(text), std::string::npos) << text << " not in\n" << dump;
 }
 
-TEST(PreviewDecode, OverprintAndDotsBetweenColumnsAreReported) {
+TEST(PreviewDecode, OverprintAndDotsBetweenColumnsAreReported)
+{
   std::string row = Hex("0d 1b 2e 00 05 05 01 08 00 ff");
   std::vector<Page> twice = Pages(Hex(kUnit720) + row + row + Hex("0c"));
   ASSERT_EQ(twice.size(), 1u);
@@ -202,7 +239,8 @@ TEST(PreviewDecode, OverprintAndDotsBetweenColumnsAreReported) {
   EXPECT_NE(half[0].warnings[0].find("between the columns"), std::string::npos);
 }
 
-TEST(PreviewDecode, EscDotBitsFollowTheDotSizeOrTheOption) {
+TEST(PreviewDecode, EscDotBitsFollowTheDotSizeOrTheOption)
+{
   // One byte 1b: as 1-bit dots 0 0 0 1 1 0 1 1, as 2-bit levels 0 1 2 3.
   std::string data = Hex("0d 1b 2e 00 05 05 01 08 00 1b 0c");
   std::vector<Page> one = Pages(Hex(kUnit720) + data);
@@ -218,8 +256,14 @@ TEST(PreviewDecode, EscDotBitsFollowTheDotSizeOrTheOption) {
   EXPECT_EQ(Picture(forced.pages[0], preview::kBlack), ".123");
 }
 
-TEST(PreviewDecode, RejectsWhatItCannotDecode) {
-  struct Case { const char *name; const char *stream; size_t offset; };
+TEST(PreviewDecode, RejectsWhatItCannotDecode)
+{
+  struct Case
+  {
+    const char *name;
+    const char *stream;
+    size_t offset;
+  };
   const Case kCases[] = {
       {"unknown ESC command", "1b 40 1b 5a 00", 2},
       {"unknown ESC ( command", "1b 40 1b 28 5a 00 00", 2},
@@ -241,7 +285,8 @@ TEST(PreviewDecode, RejectsWhatItCannotDecode) {
   };
   for (const Case &c : kCases) {
     Decoded decoded;
-    EXPECT_FALSE(preview::DecodeStream(Hex(c.stream), preview::DecodeOptions(), &decoded)) << c.name;
+    EXPECT_FALSE(preview::DecodeStream(Hex(c.stream), preview::DecodeOptions(), &decoded))
+        << c.name;
     EXPECT_EQ(decoded.error_offset, c.offset) << c.name << ": " << decoded.error;
     EXPECT_FALSE(decoded.error.empty()) << c.name;
   }
@@ -251,7 +296,8 @@ TEST(PreviewDecode, RejectsWhatItCannotDecode) {
 }
 
 // A random 1-bit page of one ink, rows of `bytes` bytes.
-std::vector<std::string> RandomBitmap(int rows, int bytes, unsigned seed) {
+std::vector<std::string> RandomBitmap(int rows, int bytes, unsigned seed)
+{
   std::vector<std::string> bitmap(rows, std::string(bytes, '\0'));
   srand(seed);
   for (auto &row : bitmap)
@@ -262,7 +308,8 @@ std::vector<std::string> RandomBitmap(int rows, int bytes, unsigned seed) {
 }
 
 // The bitmap's dots as Picture draws them.
-std::string BitmapPicture(const std::vector<std::string> &bitmap) {
+std::string BitmapPicture(const std::vector<std::string> &bitmap)
+{
   std::string text;
   for (size_t r = 0; r < bitmap.size(); r++) {
     if (r) text += '/';
@@ -275,11 +322,13 @@ std::string BitmapPicture(const std::vector<std::string> &bitmap) {
 }
 
 // Little-endian 16 bits, as the printer reads them.
-std::string Le16(int n) {
+std::string Le16(int n)
+{
   return std::string{char(n & 0xff), char(n >> 8 & 0xff)};
 }
 
-TEST(PreviewDecode, UnwovenLinesGiveBackTheBitmap) {
+TEST(PreviewDecode, UnwovenLinesGiveBackTheBitmap)
+{
   std::vector<std::string> bitmap = RandomBitmap(24, 4, 7);
   bitmap[23] = std::string(4, '\x01');  // ink on the last line keeps the height
   std::string stream = Hex(kUnit720) + Hex("1b 28 56 02 00 55 00");
@@ -302,10 +351,14 @@ TEST(PreviewDecode, UnwovenLinesGiveBackTheBitmap) {
 // Bands as a woven page sends them: every raster row of a slot goes into
 // the slot's band DotRowStep rows apart; the first band of each slot holds
 // fewer rows, so the slots start staggered; columns are every second dot.
-TEST(PreviewDecode, WovenBandsGiveBackTheBitmap) {
+TEST(PreviewDecode, WovenBandsGiveBackTheBitmap)
+{
   const int kRowStep = 4, kColStep = 2, kCount = 3, kRows = 30, kBytes = 2;
   std::vector<std::string> bitmap = RandomBitmap(kRows, kBytes * kColStep, 11);
-  struct Band { int y, x, count; };
+  struct Band
+  {
+    int y, x, count;
+  };
   std::vector<Band> bands;
   for (int x = 0; x < kColStep; x++)
     for (int phase = 0; phase < kRowStep; phase++) {
@@ -317,9 +370,11 @@ TEST(PreviewDecode, WovenBandsGiveBackTheBitmap) {
         count = kCount;
       }
     }
-  std::stable_sort(bands.begin(), bands.end(), [](const Band &a, const Band &b) { return a.y < b.y; });
+  std::stable_sort(bands.begin(), bands.end(),
+                   [](const Band &a, const Band &b) { return a.y < b.y; });
   // 1440 x 720 dpi: rows 4 apart are 80/14400 in, columns 2 apart 20/14400 in.
-  std::string stream = Hex("1b 40 1b 28 55 05 00 02 02 01 a0 05 1b 28 44 04 00 40 38 50 14 1b 28 56 02 00 10 00");
+  std::string stream =
+      Hex("1b 40 1b 28 55 05 00 02 02 01 a0 05 1b 28 44 04 00 40 38 50 14 1b 28 56 02 00 10 00");
   int current = 0;
   for (const Band &band : bands) {
     if (band.y > current) stream += Hex("1b 28 76 02 00") + Le16(band.y - current);
@@ -332,7 +387,8 @@ TEST(PreviewDecode, WovenBandsGiveBackTheBitmap) {
       const std::string &line = bitmap[band.y + r * kRowStep];
       for (int i = 0; i < kBytes * 8; i++) {
         int pixel = band.x + i * kColStep;
-        if (static_cast<unsigned char>(line[pixel / 8]) >> (7 - pixel % 8) & 1) row[i / 8] |= char(0x80 >> (i % 8));
+        if (static_cast<unsigned char>(line[pixel / 8]) >> (7 - pixel % 8) & 1)
+          row[i / 8] |= char(0x80 >> (i % 8));
       }
       stream += row;
     }
@@ -344,12 +400,17 @@ TEST(PreviewDecode, WovenBandsGiveBackTheBitmap) {
   EXPECT_TRUE(pages[0].warnings.empty());
 }
 
-TEST(PreviewRender, InksMixOnWhitePaper) {
-  struct Case { int ink, bits, level; int r, g, b; };
+TEST(PreviewRender, InksMixOnWhitePaper)
+{
+  struct Case
+  {
+    int ink, bits, level;
+    int r, g, b;
+  };
   const Case kCases[] = {
-      {preview::kBlack, 1, 1, 0, 0, 0},        {preview::kCyan, 1, 1, 0, 255, 255},
-      {preview::kMagenta, 1, 1, 255, 0, 255},  {preview::kYellow, 1, 1, 255, 255, 0},
-      {preview::kCyan, 2, 3, 0, 255, 255},     {preview::kCyan, 1, 0, 255, 255, 255},
+      {preview::kBlack, 1, 1, 0, 0, 0},       {preview::kCyan, 1, 1, 0, 255, 255},
+      {preview::kMagenta, 1, 1, 255, 0, 255}, {preview::kYellow, 1, 1, 255, 255, 0},
+      {preview::kCyan, 2, 3, 0, 255, 255},    {preview::kCyan, 1, 0, 255, 255, 255},
   };
   for (const Case &c : kCases) {
     Page page;
@@ -364,7 +425,8 @@ TEST(PreviewRender, InksMixOnWhitePaper) {
   }
 }
 
-TEST(PreviewRender, SmallDotsAndLightInksAreLighter) {
+TEST(PreviewRender, SmallDotsAndLightInksAreLighter)
+{
   // One row: cyan 2-bit dots of sizes 1, 2, 3, then one light cyan dot.
   Page page;
   page.width = 4;
@@ -381,11 +443,12 @@ TEST(PreviewRender, SmallDotsAndLightInksAreLighter) {
   EXPECT_LT(rgb[9], 255);
   EXPECT_EQ(rgb[10], 255);  // cyan takes red only
   preview::RenderRow(page, 1, preview::kLightCyan, 0, grey);
-  EXPECT_EQ(grey[3], 0);    // its own picture shows the light ink full
+  EXPECT_EQ(grey[3], 0);  // its own picture shows the light ink full
   EXPECT_EQ(grey[0], 255);
 }
 
-TEST(PreviewRender, ScaleAveragesBlocksOfDots) {
+TEST(PreviewRender, ScaleAveragesBlocksOfDots)
+{
   // 3 x 3 dots, one black dot in the top-left 2 x 2 block; at scale 2 the
   // picture is 2 x 2 and the edge blocks average only the dots they hold.
   Page page;

@@ -10,8 +10,7 @@
 #include "harness.h"
 #include "preview.h"
 
-namespace
-{
+namespace {
 
 struct Resolution
 {
@@ -76,8 +75,7 @@ unsigned char Runs(unsigned line, unsigned index)
 int PlaneOffset(int family, int planes, int plane, int row_max, int row_step)
 {
   if (planes == 1 || row_max <= 1) return 0;
-  if (family == 9)
-  {
+  if (family == 9) {
     int head = ((row_max / row_step + 1) & ~1) * row_step;
     return plane == 0 ? head : (3 - plane) * head;
   }
@@ -103,20 +101,16 @@ const Weave kWeaves[] = {{"", 1, 1},
 TEST(RoundTrip, PreDitheredPagesComeBackDotForDot)
 {
   const unsigned kWidth = 40, kHeight = 70;
-  for (const Resolution &r : kResolutions)
-  {
-    for (const char *space : {"K", "KCMY"})
-    {
-      for (const Weave &w : kWeaves)
-      {
+  for (const Resolution &r : kResolutions) {
+    for (const char *space : {"K", "KCMY"}) {
+      for (const Weave &w : kWeaves) {
         std::string label = Words(r) + " space=" + space + " " + w.words;
         harness::TestPage page = harness::DescribePage(
             label + " bits=1 w=" + std::to_string(kWidth) + " h=" + std::to_string(kHeight));
         bool packed = std::string(w.words).find("comp") != std::string::npos;
         harness::Page raster = harness::MakePage(page.header, packed ? Runs : Scatter);
         // Two-bit dots cannot carry a one-bit page: those settings refuse it.
-        if ((r.family == 6 && r.y >= 720) || (r.family == 5500 && r.x == 1440))
-        {
+        if ((r.family == 6 && r.y >= 720) || (r.family == 5500 && r.x == 1440)) {
           harness::Result got = harness::RunFilter(
               {harness::WritePpd(page.family, page.sizes), harness::WriteRaster({raster})});
           EXPECT_EQ(got.status, 1) << label;
@@ -129,13 +123,10 @@ TEST(RoundTrip, PreDitheredPagesComeBackDotForDot)
         int planes = std::string(space) == "K" ? 1 : 4;
         unsigned row_bytes = (kWidth + 7) / 8;
         int mismatches = 0, dots = 0;
-        for (int p = 0; p < planes; p++)
-        {
+        for (int p = 0; p < planes; p++) {
           int shift = PlaneOffset(r.family, planes, p, w.row_max, w.row_step);
-          for (unsigned y = 0; y < kHeight; y++)
-          {
-            for (unsigned x = 0; x < kWidth; x++)
-            {
+          for (unsigned y = 0; y < kHeight; y++) {
+            for (unsigned x = 0; x < kWidth; x++) {
               unsigned char byte =
                   raster.data[(size_t)y * page.header.cupsBytesPerLine + p * row_bytes + x / 8];
               int want = (byte >> (7 - x % 8)) & 1;
@@ -173,13 +164,10 @@ void ExpectRamp(const std::string &label, bool cyan)
   harness::TestPage page = harness::DescribePage(label + (cyan ? " space=KCMY" : "") +
                                                  " bits=8 w=" + std::to_string(kWidth) +
                                                  " h=" + std::to_string(kHeight));
-  harness::Page ramp =
-      harness::MakePage(page.header,
-                        [](unsigned, unsigned index)
-                        {
-                          unsigned plane = index / kWidth, x = index % kWidth;
-                          return (unsigned char)(plane <= 1 ? x * 255 / (kWidth - 1) : 0);
-                        });
+  harness::Page ramp = harness::MakePage(page.header, [](unsigned, unsigned index) {
+    unsigned plane = index / kWidth, x = index % kWidth;
+    return (unsigned char)(plane <= 1 ? x * 255 / (kWidth - 1) : 0);
+  });
   int ink = cyan ? preview::kCyan : preview::kBlack;
   if (cyan)  // leave black empty on the four-ink page
     for (unsigned y = 0; y < kHeight; y++)

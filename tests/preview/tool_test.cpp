@@ -15,8 +15,7 @@
 #include "harness.h"
 #include "preview.h"
 
-namespace
-{
+namespace {
 
 // A page of one line of eight dots, cyan then light cyan (ESC . printer).
 const char kTwoInkPage[] = "1b 40 1b 28 55 01 00 05 0d 1b 72 02 1b 2e 00 05 05 01 08 00 f0 "
@@ -58,8 +57,7 @@ TEST(PreviewTool, FailsOnAStreamItCannotDecode)
       {"cut-feed", "1b 40 1b 28 76 02 00", "offset 2 "},
       {"unknown", "1b 40 1b 7a", "offset 2 "},
   };
-  for (const Case &c : kCases)
-  {
+  for (const Case &c : kCases) {
     harness::Result run = RunPreview(c.name, harness::Hex(c.stream), {"--no-images"});
     EXPECT_NE(run.status, 0) << c.name;
     ASSERT_FALSE(run.err.empty()) << c.name;
@@ -75,23 +73,20 @@ TEST(PreviewTool, CommandWordsReadBackToTheStream)
 {
   for (const char *words :
        {"fam=7 res=1440x720 space=KCMY bits=8 comp=2 w=40 h=24 weave=8/7/204",
-        "fam=4 space=KCMYcm bits=8 comp=1 w=40 h=4", "fam=10000 bits=1 w=64 h=3"})
-  {
+        "fam=4 space=KCMYcm bits=8 comp=1 w=40 h=4", "fam=10000 bits=1 w=64 h=3"}) {
     SCOPED_TRACE(words);
     harness::TestPage page = harness::DescribePage(words);
     harness::Result got = harness::RunFilter(
         {harness::WritePpd(page.family, page.sizes),
-         harness::WriteRaster(
-             {harness::MakePage(page.header, [](unsigned line, unsigned i)
-                                { return (unsigned char)(line * 37 + i * 11); })})});
+         harness::WriteRaster({harness::MakePage(page.header, [](unsigned line, unsigned i) {
+           return (unsigned char)(line * 37 + i * 11);
+         })})});
     ASSERT_EQ(0, got.status);
     std::string text;
-    for (const preview::Command &c : preview::ReadCommands(got.out))
-    {
+    for (const preview::Command &c : preview::ReadCommands(got.out)) {
       std::string w = c.words;
       size_t data = w.find(" <");
-      if (data != std::string::npos)
-      {
+      if (data != std::string::npos) {
         size_t head = c.length - std::stoul(w.substr(data + 2));
         w = w.substr(0, data) + " " +
             harness::ToHex(got.out.substr(c.offset + head, c.length - head));

@@ -42,15 +42,15 @@ struct MarkCase
 };
 
 const MarkCase kMarks[] = {
-  {"space=KCMY bits=8", "ColorModel=Photo", true, CUPS_CSPACE_KCMYcm},
-  {"space=KCMY bits=8", "print-quality=5", true, CUPS_CSPACE_KCMYcm},
-  {"space=KCMY bits=8", "ColorModel=Photo", false, CUPS_CSPACE_KCMYcm},
-  {"space=KCMY bits=8", "ColorModel=CMYK", true, CUPS_CSPACE_KCMY},
-  {"space=KCMY bits=8", "", true, CUPS_CSPACE_KCMY},
-  // Pre-dithered KCMYcm would need six planes: a 1-bit KCMY page stays KCMY.
-  {"space=KCMY bits=1", "ColorModel=Photo", true, CUPS_CSPACE_KCMY},
-  {"space=K bits=8", "ColorModel=Photo", true, CUPS_CSPACE_K},
-  {"space=KCMYcm bits=8", "ColorModel=Photo", true, CUPS_CSPACE_KCMYcm},
+    {"space=KCMY bits=8", "ColorModel=Photo", true, CUPS_CSPACE_KCMYcm},
+    {"space=KCMY bits=8", "print-quality=5", true, CUPS_CSPACE_KCMYcm},
+    {"space=KCMY bits=8", "ColorModel=Photo", false, CUPS_CSPACE_KCMYcm},
+    {"space=KCMY bits=8", "ColorModel=CMYK", true, CUPS_CSPACE_KCMY},
+    {"space=KCMY bits=8", "", true, CUPS_CSPACE_KCMY},
+    // Pre-dithered KCMYcm would need six planes: a 1-bit KCMY page stays KCMY.
+    {"space=KCMY bits=1", "ColorModel=Photo", true, CUPS_CSPACE_KCMY},
+    {"space=K bits=8", "ColorModel=Photo", true, CUPS_CSPACE_K},
+    {"space=KCMYcm bits=8", "ColorModel=Photo", true, CUPS_CSPACE_KCMYcm},
 };
 
 // Raster as Ghostscript and Poppler write it (passed on as it is), and
@@ -60,20 +60,17 @@ const cups_mode_t kModes[] = {CUPS_RASTER_WRITE, CUPS_RASTER_WRITE_COMPRESSED};
 TEST(RasterToInkbands, MarksOnlyEightBitKcmyPhotoPagesAndKeepsEveryPixel)
 {
   for (cups_mode_t mode : kModes)
-    for (const MarkCase &c : kMarks)
-    {
+    for (const MarkCase &c : kMarks) {
       SCOPED_TRACE(std::string(c.page) + " / " + c.options + (c.ppd ? " / PPD" : " / no PPD") +
                    (mode == CUPS_RASTER_WRITE ? "" : " / compressed"));
-      cups_page_header2_t header =
-        harness::DescribePage(std::string(c.page) + " w=40 h=5").header;
+      cups_page_header2_t header = harness::DescribePage(std::string(c.page) + " w=40 h=5").header;
       std::vector<Page> pages = {harness::MakePage(header, Ramp), harness::MakePage(header, Ramp)};
-      Result result = RunStep(c.ppd ? INKBANDS_FAMILY7_PPD : "", c.options,
-                              harness::WriteRaster(pages, mode));
+      Result result =
+          RunStep(c.ppd ? INKBANDS_FAMILY7_PPD : "", c.options, harness::WriteRaster(pages, mode));
       ASSERT_EQ(result.status, 0);
       std::vector<Page> got = harness::ReadRaster(harness::WriteFile(result.out, ".ras"));
       ASSERT_EQ(got.size(), pages.size());
-      for (size_t i = 0; i < got.size(); i++)
-      {
+      for (size_t i = 0; i < got.size(); i++) {
         cups_page_header2_t want = pages[i].header;
         want.cupsColorSpace = c.want;
         EXPECT_EQ(got[i].header.cupsColorSpace, (unsigned)c.want);
@@ -87,7 +84,7 @@ TEST(RasterToInkbands, RenderedPhotoPagePrintsAsTheSixInkPage)
 {
   std::string ppd = harness::WritePpd(7, harness::DefaultSizes());
   harness::TestPage kcmy =
-    harness::DescribePage("fam=7 res=1440x720 space=KCMY bits=8 weave=8/7/204 w=64 h=40");
+      harness::DescribePage("fam=7 res=1440x720 space=KCMY bits=8 weave=8/7/204 w=64 h=40");
   // What pdftoraster renders for KCMYcm: the same four planes a line.
   harness::TestPage six = kcmy;
   six.header.cupsColorSpace = CUPS_CSPACE_KCMYcm;
@@ -116,28 +113,27 @@ struct FaultCase
 };
 
 const char kCutPage[] =
-  "ERROR: The print data ended in the middle of page 2; the rest of the page was left blank.";
+    "ERROR: The print data ended in the middle of page 2; the rest of the page was left blank.";
 const FaultCase kFaults[] = {
-  {"whole", CUPS_RASTER_WRITE, 0, "", nullptr},
-  {"cut in a page", CUPS_RASTER_WRITE, 100, "", kCutPage},
-  {"damaged third header", CUPS_RASTER_WRITE, 0, "RaS3 not a header",
-   "ERROR: Page 3: the page header is damaged, cut short or describes no lines; the job was "
-   "stopped there."},
-  // The raster library reads compressed streams ahead: after their last
-  // page the step cannot tell a damaged header from the end of the job.
-  {"whole, compressed", CUPS_RASTER_WRITE_COMPRESSED, 0, "", nullptr},
-  {"cut in a page, compressed", CUPS_RASTER_WRITE_COMPRESSED, 30, "", kCutPage},
+    {"whole", CUPS_RASTER_WRITE, 0, "", nullptr},
+    {"cut in a page", CUPS_RASTER_WRITE, 100, "", kCutPage},
+    {"damaged third header", CUPS_RASTER_WRITE, 0, "RaS3 not a header",
+     "ERROR: Page 3: the page header is damaged, cut short or describes no lines; the job was "
+     "stopped there."},
+    // The raster library reads compressed streams ahead: after their last
+    // page the step cannot tell a damaged header from the end of the job.
+    {"whole, compressed", CUPS_RASTER_WRITE_COMPRESSED, 0, "", nullptr},
+    {"cut in a page, compressed", CUPS_RASTER_WRITE_COMPRESSED, 30, "", kCutPage},
 };
 
 TEST(RasterToInkbands, PassesFaultsOnToTheFilter)
 {
   std::string ppd = harness::WritePpd(7, harness::DefaultSizes());
   harness::TestPage page = harness::DescribePage("fam=7 space=KCMY bits=8 w=16 h=4");
-  for (const FaultCase &c : kFaults)
-  {
+  for (const FaultCase &c : kFaults) {
     SCOPED_TRACE(c.name);
-    std::string path = harness::WriteRaster({harness::MakePage(page.header, Ramp),
-                                            harness::MakePage(page.header, Ramp)}, c.mode);
+    std::string path = harness::WriteRaster(
+        {harness::MakePage(page.header, Ramp), harness::MakePage(page.header, Ramp)}, c.mode);
     std::stringstream bytes;
     bytes << std::ifstream(path, std::ios::binary).rdbuf();
     std::string stream = bytes.str();
@@ -167,21 +163,21 @@ TEST(RasterToInkbands, PassesFaultsOnToTheFilter)
 // stripe reaches the filter with (K C M Y, or K on grey pages).
 struct InkCase
 {
-  const char *model;                  // the job's ColorModel
+  const char *model;                   // the job's ColorModel
   std::vector<std::vector<int>> inks;  // per stripe, top down
 };
 
 const char kStripes[] =
-  "%!PS\n<< /PageSize [288 432] >> setpagedevice\n"
-  "0 0 0 setrgbcolor 0 360 288 72 rectfill\n"        // black text as most programs write it
-  "0.5 0.5 0.5 setrgbcolor 0 288 288 72 rectfill\n"  // a mid grey in RGB
-  "0 0 0 1 setcmykcolor 0 216 288 72 rectfill\n"     // black given as ink
-  "1 0 0 0 setcmykcolor 0 144 288 72 rectfill\n"     // cyan given as ink
-  "0 setgray 0 72 288 72 rectfill showpage\n";
+    "%!PS\n<< /PageSize [288 432] >> setpagedevice\n"
+    "0 0 0 setrgbcolor 0 360 288 72 rectfill\n"        // black text as most programs write it
+    "0.5 0.5 0.5 setrgbcolor 0 288 288 72 rectfill\n"  // a mid grey in RGB
+    "0 0 0 1 setcmykcolor 0 216 288 72 rectfill\n"     // black given as ink
+    "1 0 0 0 setcmykcolor 0 144 288 72 rectfill\n"     // cyan given as ink
+    "0 setgray 0 72 288 72 rectfill showpage\n";
 const InkCase kInks[] = {
-  {"CMYK", {{255, 0, 0, 0}, {127, 0, 0, 0}, {255, 0, 0, 0}, {0, 255, 0, 0}, {255, 0, 0, 0}}},
-  {"Photo", {{255, 0, 0, 0}, {127, 0, 0, 0}, {255, 0, 0, 0}, {0, 255, 0, 0}, {255, 0, 0, 0}}},
-  {"Gray", {{255}, {127}, {-1}, {-1}, {255}}},  // -1: the rasterizer's own grey
+    {"CMYK", {{255, 0, 0, 0}, {127, 0, 0, 0}, {255, 0, 0, 0}, {0, 255, 0, 0}, {255, 0, 0, 0}}},
+    {"Photo", {{255, 0, 0, 0}, {127, 0, 0, 0}, {255, 0, 0, 0}, {0, 255, 0, 0}, {255, 0, 0, 0}}},
+    {"Gray", {{255}, {127}, {-1}, {-1}, {255}}},  // -1: the rasterizer's own grey
 };
 
 TEST(PdfToInkbands, NeutralsReachTheFilterInBlackAloneAndInksUnchanged)
@@ -199,8 +195,7 @@ TEST(PdfToInkbands, NeutralsReachTheFilterInBlackAloneAndInksUnchanged)
                      "/inkbands-kcmy.icc " + data + "/profiles/";
   ASSERT_EQ(system(link.c_str()), 0);
   setenv("CUPS_DATADIR", data.c_str(), 1);
-  for (const InkCase &c : kInks)
-  {
+  for (const InkCase &c : kInks) {
     SCOPED_TRACE(c.model);
     Result result = harness::RunFilter(
         {INKBANDS_FAMILY7_PPD,
@@ -214,15 +209,13 @@ TEST(PdfToInkbands, NeutralsReachTheFilterInBlackAloneAndInksUnchanged)
     ASSERT_EQ(pages.size(), 1u);
     const cups_page_header2_t &h = pages[0].header;
     for (size_t i = 0; i < c.inks.size(); i++)
-      for (size_t plane = 0; plane < c.inks[i].size(); plane++)
-      {
+      for (size_t plane = 0; plane < c.inks[i].size(); plane++) {
         // The middle of stripe i, within the printable area (8.5 pt margins).
         size_t row = (size_t)((36 + 72 * i - 8.5) * h.HWResolution[1] / 72);
         size_t at = row * h.cupsBytesPerLine + plane * h.cupsWidth + h.cupsWidth / 2;
-        if (c.inks[i][plane] != -1)
-        {
+        if (c.inks[i][plane] != -1) {
           EXPECT_EQ((int)pages[0].data[at], c.inks[i][plane])
-            << "stripe " << i << ", plane " << plane;
+              << "stripe " << i << ", plane " << plane;
         }
       }
   }
