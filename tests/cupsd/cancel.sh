@@ -9,17 +9,10 @@
 # Exit status 77 (skipped) when not root or when CUPS or Ghostscript is
 # missing.
 set -u
-filter=$1
-preview=$2
-ppds=$3
-mimesrc=$4
-here=$(cd "$(dirname "$0")" && pwd)
-. "$here/private_cupsd.sh"
+filter=$1 preview=$2 ppds=$3 mimesrc=$4
+. "$(dirname "$0")/private_cupsd.sh"
 
-cupsd_skip_unless_able gs od cancel
-cupsd_prepare
-[ -x "$serverbin/filter/gstoraster" ] || skip "cups-filters' gstoraster is not installed"
-cupsd_install_route "$filter" "$mimesrc"
+cupsd_prepare_route "$filter" "$mimesrc" od cancel
 cupsd_install_ppds "$ppds"/fam7.ppd
 cupsd_start
 

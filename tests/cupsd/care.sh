@@ -11,9 +11,7 @@
 #   PPD_DIR          the compiled PPDs (famN.ppd)
 # Exit status 77 (skipped) when not root or when CUPS tools are missing.
 set -u
-filter=$1
-commands=$2
-ppds=$3
+filter=$1 commands=$2 ppds=$3
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/private_cupsd.sh"
 

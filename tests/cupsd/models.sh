@@ -12,17 +12,10 @@
 # Exit status 77 (skipped) when not root or when CUPS or Ghostscript is
 # missing.
 set -u
-filter=$1
-preview=$2
-ppds=$3
-source=$4
-here=$(cd "$(dirname "$0")" && pwd)
-. "$here/private_cupsd.sh"
+filter=$1 preview=$2 ppds=$3 source=$4
+. "$(dirname "$0")/private_cupsd.sh"
 
-cupsd_skip_unless_able gs gunzip
-cupsd_prepare
-[ -x "$serverbin/filter/gstoraster" ] || skip "cups-filters' gstoraster is not installed"
-cupsd_install_route "$filter" "$source/ppd"
+cupsd_prepare_route "$filter" "$source/ppd" gunzip
 mapfile -t built <"$ppds/ppds.list"
 cupsd_install_ppds "${built[@]/#/$ppds/}"
 models=$(grep -vc '^fam[0-9]*\.ppd$' "$ppds/ppds.list")

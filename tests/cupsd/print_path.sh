@@ -14,17 +14,11 @@
 # Exit status 77 (skipped) when not root or when CUPS or Ghostscript is
 # missing.
 set -u
-filter=$1
-ppds=$2
-mimesrc=$3
+filter=$1 ppds=$2 mimesrc=$3
 preview=$(dirname "$filter")/tools/inkbands-preview
-here=$(cd "$(dirname "$0")" && pwd)
-. "$here/private_cupsd.sh"
+. "$(dirname "$0")/private_cupsd.sh"
 
-cupsd_skip_unless_able cupsfilter gs awk
-cupsd_prepare
-[ -x "$serverbin/filter/gstoraster" ] || skip "cups-filters' gstoraster is not installed"
-cupsd_install_route "$filter" "$mimesrc"
+cupsd_prepare_route "$filter" "$mimesrc" cupsfilter awk
 cupsd_install_ppds "$ppds"/fam*.ppd
 ppd_count=$(ls "$ppds"/fam*.ppd | wc -l)
 cupsd_start
@@ -118,59 +112,19 @@ ESC 01
 "@EJL     \n"
 ESC @'
 
-# The page start of each job, as the printer reads it.
+# The page start of each job, as the printer reads it.  Family 7's on 4x6
+# paper differ only in the remote-mode media settings (ink mode, photo inks,
+# media type, thickness), the unit, direction, dot size and raster unit.
+fam7_start() {  # SN-0 SN-1 MT PH UNIT-X DIRECTION DOTS RASTER-UNIT
+  printf '%s\n' 'ESC @' 'ESC ( R 00 52 45 4d 4f 54 45 31' 'ST 00 00' "SN 00 00 $1" \
+    "SN 00 01 $2" "MT 00 00 $3" "PH 00 $4" 'ESC 00 00 00' 'ESC ( G 01' "ESC ( U 02 02 $5 a0 05" \
+    'ESC ( S 40 0b 00 00 e0 10 00 00' 'ESC ( c 55 00 e0 10' 'ESC ( V 55 00' "ESC U $6" \
+    "ESC ( i $7" "ESC ( D 40 38 $8" 'ESC ( e 00 10'
+}
 declare -A page_start
-page_start[fam7-gray]='ESC @
-ESC ( R 00 52 45 4d 4f 54 45 31
-ST 00 00
-SN 00 00 01
-SN 00 01 00
-MT 00 00 01
-PH 00 01
-ESC 00 00 00
-ESC ( G 01
-ESC ( U 02 02 02 a0 05
-ESC ( S 40 0b 00 00 e0 10 00 00
-ESC ( c 55 00 e0 10
-ESC ( V 55 00
-ESC U 01
-ESC ( i 02
-ESC ( D 40 38 14 14
-ESC ( e 00 10'
-page_start[fam7-colour]='ESC @
-ESC ( R 00 52 45 4d 4f 54 45 31
-ST 00 00
-SN 00 00 02
-SN 00 01 00
-MT 00 00 03
-PH 00 02
-ESC 00 00 00
-ESC ( G 01
-ESC ( U 02 02 01 a0 05
-ESC ( S 40 0b 00 00 e0 10 00 00
-ESC ( c 55 00 e0 10
-ESC ( V 55 00
-ESC U 00
-ESC ( i 00
-ESC ( D 40 38 78 28
-ESC ( e 00 10'
-page_start[fam7-photo]='ESC @
-ESC ( R 00 52 45 4d 4f 54 45 31
-ST 00 00
-SN 00 00 02
-SN 00 01 01
-MT 00 00 02
-PH 00 02
-ESC 00 00 00
-ESC ( G 01
-ESC ( U 02 02 02 a0 05
-ESC ( S 40 0b 00 00 e0 10 00 00
-ESC ( c 55 00 e0 10
-ESC ( V 55 00
-ESC U 01
-ESC ( i 00
-ESC ( D 40 38 78 28
-ESC ( e 00 10'
+page_start[fam7-gray]=$(fam7_start 01 00 01 01 02 01 02 '14 14')
+page_start[fam7-colour]=$(fam7_start 02 00 03 02 01 00 00 '78 28')
+page_start[fam7-photo]=$(fam7_start 02 01 02 02 02 01 00 '78 28')
 page_start[fam5-photo]='ESC @
 ESC ( R 00 52 45 4d 4f 54 45 31
 ST 00 00

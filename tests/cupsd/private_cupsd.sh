@@ -11,6 +11,8 @@
 #   cupsd_install_route FILTER PPDSRC  the filter and every step of our route
 #                                    (the build's route/ beside FILTER), the
 #                                    colour profile and the MIME rules of PPDSRC
+#   cupsd_prepare_route FILTER PPDSRC TOOL...  all three above, for jobs through
+#                                    Ghostscript (skipped without it or gstoraster)
 #   cupsd_install_mime FILE...       MIME types and conversion rules of ours
 #   cupsd_install_ppds FILE...       PPDs, listed by lpinfo -m as inkbands/NAME
 #   cupsd_start                      start cupsd; sets $port and CUPS_SERVER
@@ -100,6 +102,16 @@ cupsd_install_route() { # FILTER SOURCE_PPD_DIR
   mkdir -p "$T/data/profiles"
   cp "$route/inkbands-kcmy.icc" "$T/data/profiles/"
   cupsd_install_mime "$2/inkbands.types" "$2/inkbands.convs"
+}
+
+# Makes a private CUPS that prints documents through our whole route.
+cupsd_prepare_route() { # FILTER SOURCE_PPD_DIR TOOL...
+  local filter=$1 mimesrc=$2
+  shift 2
+  cupsd_skip_unless_able gs "$@"
+  cupsd_prepare
+  [ -x "$serverbin/filter/gstoraster" ] || skip "cups-filters' gstoraster is not installed"
+  cupsd_install_route "$filter" "$mimesrc"
 }
 
 cupsd_install_mime() {
