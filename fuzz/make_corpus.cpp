@@ -107,38 +107,49 @@ int main(int argc, char **argv)
                            (uint32_t)family + 90)}));
   }
 
-  // Resolutions, dot sizes and inks the families print with.
-  Save(dir, "six-inks-1440",
-       Job(7, {Page({80, 24, CUPS_CSPACE_KCMYcm, 8, 1440, 720, 32, 7, 8, 2, "Glossy", kPattern},
-                    200)}));
-  Save(dir, "six-inks-720-two-columns",
-       Job(10000, {Page({90, 30, CUPS_CSPACE_KCMYcm, 8, 720, 720, 32, 7, 204, 1, "Plain", kPattern},
-                        230)}));
-  Save(dir, "2880-dpi-family8",
-       Job(8,
-           {Page({120, 20, CUPS_CSPACE_KCMY, 8, 2880, 720, 16, 5, 4, 2, "Matte", kPattern}, 180)}));
-  Save(dir, "2880-dpi-family6",
-       Job(6,
-           {Page({100, 10, CUPS_CSPACE_KCMY, 8, 2880, 720, 1, 0, 0, 2, "Plain", kPattern}, 120)}));
-  Save(
-      dir, "family9-offset-heads",
-      Job(9, {Page({64, 48, CUPS_CSPACE_KCMY, 8, 720, 720, 48, 5, 8, 1, "Plain", kPattern}, 250)}));
-  Save(dir, "family11-grey",
-       Job(11,
-           {Page({64, 40, CUPS_CSPACE_K, 8, 720, 720, 48, 5, 8, 1, "Archival", kPattern}, 140)}));
-  Save(dir, "family10-grey",
-       Job(10, {Page({64, 40, CUPS_CSPACE_K, 8, 720, 720, 48, 5, 6, 0, "Plain", kPattern}, 100)}));
-  Save(dir, "rgb-contone",
-       Job(4, {Page({50, 10, CUPS_CSPACE_RGB, 8, 720, 720, 0, 0, 0, 1, "Transparency", kInk}, 0)}));
-  Save(
-      dir, "bitmap-woven-2bit",
-      Job(7, {Page({128, 32, CUPS_CSPACE_KCMY, 1, 720, 720, 8, 7, 4, 2, "Plain", kPattern}, 210)}));
-  Save(dir, "bitmap-woven-columns",
-       Job(8,
-           {Page({128, 32, CUPS_CSPACE_K, 1, 1440, 720, 16, 7, 208, 0, "Plain", kPattern}, 170)}));
-  Save(dir, "family5000-media",
-       Job(5000,
-           {Page({64, 8, CUPS_CSPACE_KCMY, 8, 1440, 720, 1, 0, 0, 1, "Special", kPattern}, 90)}));
+  // One-page jobs: resolutions, dot sizes and inks the families print with, then jobs
+  // compressed, read from standard input and sent to a printer that goes away (flags).
+  struct OnePage
+  {
+    const char *name;
+    int family;
+    uint32_t seed;
+    unsigned flags;
+    PageWords page;
+  };
+  // clang-format off
+  const OnePage kOnePage[] = {
+    {"six-inks-1440", 7, 200, 0,
+     {80, 24, CUPS_CSPACE_KCMYcm, 8, 1440, 720, 32, 7, 8, 2, "Glossy", kPattern}},
+    {"six-inks-720-two-columns", 10000, 230, 0,
+     {90, 30, CUPS_CSPACE_KCMYcm, 8, 720, 720, 32, 7, 204, 1, "Plain", kPattern}},
+    {"2880-dpi-family8", 8, 180, 0,
+     {120, 20, CUPS_CSPACE_KCMY, 8, 2880, 720, 16, 5, 4, 2, "Matte", kPattern}},
+    {"2880-dpi-family6", 6, 120, 0,
+     {100, 10, CUPS_CSPACE_KCMY, 8, 2880, 720, 1, 0, 0, 2, "Plain", kPattern}},
+    {"family9-offset-heads", 9, 250, 0,
+     {64, 48, CUPS_CSPACE_KCMY, 8, 720, 720, 48, 5, 8, 1, "Plain", kPattern}},
+    {"family11-grey", 11, 140, 0,
+     {64, 40, CUPS_CSPACE_K, 8, 720, 720, 48, 5, 8, 1, "Archival", kPattern}},
+    {"family10-grey", 10, 100, 0,
+     {64, 40, CUPS_CSPACE_K, 8, 720, 720, 48, 5, 6, 0, "Plain", kPattern}},
+    {"rgb-contone", 4, 0, 0,
+     {50, 10, CUPS_CSPACE_RGB, 8, 720, 720, 0, 0, 0, 1, "Transparency", kInk}},
+    {"bitmap-woven-2bit", 7, 210, 0,
+     {128, 32, CUPS_CSPACE_KCMY, 1, 720, 720, 8, 7, 4, 2, "Plain", kPattern}},
+    {"bitmap-woven-columns", 8, 170, 0,
+     {128, 32, CUPS_CSPACE_K, 1, 1440, 720, 16, 7, 208, 0, "Plain", kPattern}},
+    {"family5000-media", 5000, 90, 0,
+     {64, 8, CUPS_CSPACE_KCMY, 8, 1440, 720, 1, 0, 0, 1, "Special", kPattern}},
+    {"compressed-stream", 7, 190, 1,
+     {96, 20, CUPS_CSPACE_KCMY, 8, 720, 720, 16, 7, 4, 1, "Plain", kPattern}},
+    {"standard-input", 5, 0, 4, {64, 4, CUPS_CSPACE_K, 1, 720, 720, 1, 0, 0, 1, "Plain", kInk}},
+    {"printer-gone", 7, 150, 8,
+     {64, 20, CUPS_CSPACE_K, 8, 720, 720, 8, 7, 4, 1, "Plain", kPattern}},
+  };
+  // clang-format on
+  for (const OnePage &j : kOnePage)
+    Save(dir, j.name, Job(j.family, {Page(j.page, j.seed)}, j.flags));
 
   // Several pages, a blank one among them.
   Save(dir, "three-pages",
@@ -151,13 +162,6 @@ int main(int argc, char **argv)
       4, {Page({64, 30, CUPS_CSPACE_KCMY, 8, 720, 720, 16, 7, 4, 1, "Plain", kPattern}, 150)}, 16);
   cut.cut = 5000;
   Save(dir, "cut-in-page", cut);
-  Save(dir, "compressed-stream",
-       Job(7, {Page({96, 20, CUPS_CSPACE_KCMY, 8, 720, 720, 16, 7, 4, 1, "Plain", kPattern}, 190)},
-           1));
-  Save(dir, "standard-input",
-       Job(5, {Page({64, 4, CUPS_CSPACE_K, 1, 720, 720, 1, 0, 0, 1, "Plain", kInk}, 0)}, 4));
-  Save(dir, "printer-gone",
-       Job(7, {Page({64, 20, CUPS_CSPACE_K, 8, 720, 720, 8, 7, 4, 1, "Plain", kPattern}, 150)}, 8));
   JobSpec sizeless =
       Job(6, {Page({64, 8, CUPS_CSPACE_K, 8, 720, 720, 1, 0, 0, 0, "Plain", kPattern}, 120)});
   sizeless.sizes.clear();
