@@ -36,8 +36,15 @@ const std::string kRemote = "ESC ( R 00 52 45 4d 4f 54 45 31 | ST 00 00 | ";
 const std::string kLeave = "ESC 00 00 00 | ";
 const std::string kGraphics = "ESC ( G 01 | ";
 const std::string kNuls = "ESC 00*27 | ";
-// Remote mode with nothing but ST in it, then graphics mode.
-const std::string kOpen = kReset + kRemote + kLeave + kGraphics;
+// Remote mode with these settings after ST, then graphics mode.
+std::string Open(const std::string &settings)
+{
+  return kReset + kRemote + settings + kLeave + kGraphics;
+}
+const std::string kOpen = Open("");
+// The large-format defaults: A4 by its MS paper code, or the cutter off.
+const std::string kOpenMs = Open("MS 00 00 03 00 00 00 00 00 | ");
+const std::string kOpenAc = Open("AC 00 00 | ");
 // A4 at 720 dpi with the default PPD: page length 8420 rows, top 85 rows.
 const std::string kA4 = "ESC ( C e4 20 | ESC ( c 55 00 e4 20 | ESC ( V 55 00 | ";
 // The same page sent as a paper dimension: 5950 x 8420 rows.
@@ -114,11 +121,11 @@ const StartCase kFamilies[] = {
   {"fam=9", EJL, kOpen + kUnit720 + "ESC ( C e4 20 | ESC ( c 51 00 e4 20 | ESC ( V 51 00 | ESC U 00 | ESC ( i 01 | ESC ( K 00 01 | ESC ( D a0 05 02 02 | ESC ( e 00 10"},
   {"fam=10", EJL, kOpen + kUnit720 + kA4 + "ESC U 00 | ESC ( i 01 | ESC ( K 00 01 | ESC ( D a0 05 02 02 | ESC ( e 00 11"},
   {"fam=11", EJL, kOpen + kUnit720 + "ESC ( C e4 20 | ESC ( c 53 00 e4 20 | ESC ( V 53 00 | ESC U 00 | ESC ( i 01 | ESC ( K 00 01 | ESC ( D a0 05 02 02 | ESC ( e 00 11"},
-  {"fam=5000", REMOTE, kReset + kRemote + "MS 00 00 03 00 00 00 00 00 | " + kLeave + kGraphics + kUnit720 + kA4 + "ESC U 00 | " + kNuls + "ESC ( i 01"},
-  {"fam=5500", REMOTE, kReset + kRemote + "MS 00 00 03 00 00 00 00 00 | " + kLeave + kGraphics + kUnit720 + kA4 + "ESC U 00 | " + kNuls + "ESC ( i 01 | ESC ( D 40 38 14 14"},
-  {"fam=9000", REMOTE, kReset + kRemote + "AC 00 00 | " + kLeave + kGraphics + kUnit720 + kA4 + "ESC U 00 | " + kNuls + "ESC ( i 01 | ESC ( D 40 38 14 14 | ESC ( e 00 02"},
-  {"fam=9600", REMOTE, kReset + kRemote + "AC 00 00 | " + kLeave + kGraphics + kUnit720 + kA4 + "ESC U 00 | " + kNuls + "ESC ( i 01 | ESC ( D 40 38 14 14 | ESC ( e 00 02"},
-  {"fam=10000", REMOTE, kReset + kRemote + "AC 00 00 | " + kLeave + kGraphics + kUnit720 + kA4Dim + "ESC ( c 55 00 00 00 56 00 00 00 | ESC ( V 55 00 | ESC U 02 | " + kNuls + "ESC ( i 01 | ESC ( D 40 38 14 14 | ESC ( e 00 02"},
+  {"fam=5000", REMOTE, kOpenMs + kUnit720 + kA4 + "ESC U 00 | " + kNuls + "ESC ( i 01"},
+  {"fam=5500", REMOTE, kOpenMs + kUnit720 + kA4 + "ESC U 00 | " + kNuls + "ESC ( i 01 | ESC ( D 40 38 14 14"},
+  {"fam=9000", REMOTE, kOpenAc + kUnit720 + kA4 + "ESC U 00 | " + kNuls + "ESC ( i 01 | ESC ( D 40 38 14 14 | ESC ( e 00 02"},
+  {"fam=9600", REMOTE, kOpenAc + kUnit720 + kA4 + "ESC U 00 | " + kNuls + "ESC ( i 01 | ESC ( D 40 38 14 14 | ESC ( e 00 02"},
+  {"fam=10000", REMOTE, kOpenAc + kUnit720 + kA4Dim + "ESC ( c 55 00 00 00 56 00 00 00 | ESC ( V 55 00 | ESC U 02 | " + kNuls + "ESC ( i 01 | ESC ( D 40 38 14 14 | ESC ( e 00 02"},
   // Numbers no family uses fall into the ranges their value places them in.
   {"fam=0", EJL, kReset + kGraphics + kUnit5 + kA4 + "ESC U 00 | ESC ( i 01"},
   {"fam=12", EJL, kOpen + kUnit720 + kA4 + "ESC U 00 | ESC ( i 01"},
@@ -165,9 +172,9 @@ TEST(PageStart, PaperSizeOfFamily5000)
 {
   for (const SizeCase &c : kSizes) {
     std::string page = "fam=5000 size=" + std::to_string(c.width) + "x" + std::to_string(c.length);
-    std::string bytes = kReset + kRemote + "MS 00 00 " + c.ms + " | " + kLeave + kGraphics +
-                        kUnit720 + "ESC ( C " + c.rows + " | ESC ( c 55 00 " + c.rows +
-                        " | ESC ( V 55 00 | ESC U 00 | " + kNuls + "ESC ( i 01";
+    std::string bytes = Open("MS 00 00 " + c.ms + " | ") + kUnit720 + "ESC ( C " + c.rows +
+                        " | ESC ( c 55 00 " + c.rows + " | ESC ( V 55 00 | ESC U 00 | " + kNuls +
+                        "ESC ( i 01";
     CheckUnwoven({page.c_str(), REMOTE, bytes});
   }
 }
@@ -215,11 +222,11 @@ const StartCase kDotSizes[] = {
   {"fam=11 media=Transparency", EJL, kOpen + kUnit720 + "ESC ( C e4 20 | ESC ( c 53 00 e4 20 | ESC ( V 53 00 | ESC U 00 | ESC ( i 01 | ESC ( K 00 01 | ESC ( D a0 05 02 02 | ESC ( e 00 14"},
   {"fam=11 res=1440x720", EJL, kOpen + kUnit1440 + "ESC ( C e4 20 | ESC ( c 53 00 e4 20 | ESC ( V 53 00 | ESC U 00 | ESC ( i 03 | ESC ( K 00 01 | ESC ( D a0 05 02 01 | ESC ( e 00 11"},
   {"fam=11 res=2880x720", EJL, kOpen + kUnit2880 + "ESC ( C e4 20 | ESC ( c 53 00 e4 20 | ESC ( V 53 00 | ESC U 00 | ESC ( i 03 | ESC ( K 00 01 | ESC ( D 40 0b 04 01 | ESC ( e 00 10"},
-  {"fam=5500 comp=2", REMOTE, kReset + kRemote + "MS 00 00 03 00 00 00 00 00 | " + kLeave + kGraphics + kUnit720 + kA4 + "ESC U 00 | " + kNuls + "ESC ( i 01 | ESC ( D 40 38 14 14"},
-  {"fam=9000 res=1440x720 media=Plain", REMOTE, kReset + kRemote + "AC 00 00 | " + kLeave + kGraphics + kUnit1440 + kA4 + "ESC U 01 | " + kNuls + "ESC ( i 03 | ESC ( D 40 38 14 0a | ESC ( e 00 04"},
-  {"fam=9600 res=360x720 media=Transparency", REMOTE, kReset + kRemote + "AC 00 00 | " + kLeave + kGraphics + kUnit360 + kA4 + "ESC U 00 | " + kNuls + "ESC ( i 01 | ESC ( D 40 38 14 28 | ESC ( e 00 03"},
-  {"fam=10000 res=2880x720", REMOTE, kReset + kRemote + "AC 00 00 | " + kLeave + kGraphics + kUnit2880 + kA4Dim + "ESC ( c 55 00 00 00 56 00 00 00 | ESC ( V 55 00 | ESC U 02 | " + kNuls + "ESC ( i 03 | ESC ( D 40 38 14 05 | ESC ( e 00 12"},
-  {"fam=10000 media=Plain", REMOTE, kReset + kRemote + "AC 00 00 | " + kLeave + kGraphics + kUnit720 + kA4Dim + "ESC ( c 55 00 00 00 56 00 00 00 | ESC ( V 55 00 | ESC U 02 | " + kNuls + "ESC ( i 01 | ESC ( D 40 38 14 14 | ESC ( e 00 01"},
+  {"fam=5500 comp=2", REMOTE, kOpenMs + kUnit720 + kA4 + "ESC U 00 | " + kNuls + "ESC ( i 01 | ESC ( D 40 38 14 14"},
+  {"fam=9000 res=1440x720 media=Plain", REMOTE, kOpenAc + kUnit1440 + kA4 + "ESC U 01 | " + kNuls + "ESC ( i 03 | ESC ( D 40 38 14 0a | ESC ( e 00 04"},
+  {"fam=9600 res=360x720 media=Transparency", REMOTE, kOpenAc + kUnit360 + kA4 + "ESC U 00 | " + kNuls + "ESC ( i 01 | ESC ( D 40 38 14 28 | ESC ( e 00 03"},
+  {"fam=10000 res=2880x720", REMOTE, kOpenAc + kUnit2880 + kA4Dim + "ESC ( c 55 00 00 00 56 00 00 00 | ESC ( V 55 00 | ESC U 02 | " + kNuls + "ESC ( i 03 | ESC ( D 40 38 14 05 | ESC ( e 00 12"},
+  {"fam=10000 media=Plain", REMOTE, kOpenAc + kUnit720 + kA4Dim + "ESC ( c 55 00 00 00 56 00 00 00 | ESC ( V 55 00 | ESC U 02 | " + kNuls + "ESC ( i 01 | ESC ( D 40 38 14 14 | ESC ( e 00 01"},
 };
 // clang-format on
 
@@ -233,26 +240,26 @@ TEST(PageStart, DotSizeUnitDirectionAndMicroweave)
 // clang-format off
 const StartCase kMedia[] = {
   {"fam=4 pos=2", EJL, kOpen + kUnit5 + kA4 + "ESC U 00 | ESC ( i 01 | ESC ( K 00 01 | ESC ( e 00 02"},
-  {"fam=4 mtype=0x10 pos=2", EJL, kReset + kRemote + "SN 00 01 01 | EX 00 00 00 00 05 02 | " + kLeave + kGraphics + kUnit5 + kA4 + "ESC U 00 | ESC ( i 01 | ESC ( K 00 01 | ESC ( e 00 02"},
-  {"fam=4 mtype=0xf0", EJL, kReset + kRemote + "SN 00 01 f0 | " + kLeave + kGraphics + kUnit5 + kA4 + "ESC U 00 | ESC ( i 01 | ESC ( K 00 01 | ESC ( e 00 02"},
-  {"fam=4 mtype=0x5f", EJL, kReset + kRemote + "SN 00 00 0f | SN 00 01 05 | " + kLeave + kGraphics + kUnit5 + kA4 + "ESC U 00 | ESC ( i 01 | ESC ( K 00 01 | ESC ( e 00 02"},
-  {"fam=4 mtype=0x0f00", EJL, kReset + kRemote + "SN 00 01 00 | MT 00 00 0f | " + kLeave + kGraphics + kUnit5 + kA4 + "ESC U 00 | ESC ( i 01 | ESC ( K 00 01 | ESC ( e 00 02"},
-  {"fam=4 mtype=0xf000", EJL, kReset + kRemote + "SN 00 01 00 | PH 00 0f | " + kLeave + kGraphics + kUnit5 + kA4 + "ESC U 00 | ESC ( i 01 | ESC ( K 00 01 | ESC ( e 00 02"},
-  {"fam=4 mtype=0x10000", EJL, kReset + kRemote + "SN 00 01 00 | " + kLeave + kGraphics + kUnit5 + kA4 + "ESC U 00 | ESC ( i 01 | ESC ( K 00 01 | ESC ( e 00 02"},
-  {"fam=4 mtype=0x1 pos=0x123", EJL, kReset + kRemote + "SN 00 00 01 | SN 00 01 00 | EX 00 00 00 00 05 23 | " + kLeave + kGraphics + kUnit5 + kA4 + "ESC U 00 | ESC ( i 01 | ESC ( K 00 01 | ESC ( e 00 02"},
-  {"fam=7 mtype=0x23 pos=4", EJL, kReset + kRemote + "SN 00 00 03 | SN 00 01 02 | EX 00 00 00 00 05 04 | " + kLeave + kGraphics + kUnit720 + kA4 + "ESC U 00 | ESC ( i 01 | ESC ( D 40 38 14 14 | ESC ( e 00 02"},
-  {"fam=12 mtype=0x10 pos=9", EJL, kReset + kRemote + "SN 00 01 01 | EX 00 00 00 00 05 09 | " + kLeave + kGraphics + kUnit720 + kA4 + "ESC U 00 | ESC ( i 01"},
+  {"fam=4 mtype=0x10 pos=2", EJL, Open("SN 00 01 01 | EX 00 00 00 00 05 02 | ") + kUnit5 + kA4 + "ESC U 00 | ESC ( i 01 | ESC ( K 00 01 | ESC ( e 00 02"},
+  {"fam=4 mtype=0xf0", EJL, Open("SN 00 01 f0 | ") + kUnit5 + kA4 + "ESC U 00 | ESC ( i 01 | ESC ( K 00 01 | ESC ( e 00 02"},
+  {"fam=4 mtype=0x5f", EJL, Open("SN 00 00 0f | SN 00 01 05 | ") + kUnit5 + kA4 + "ESC U 00 | ESC ( i 01 | ESC ( K 00 01 | ESC ( e 00 02"},
+  {"fam=4 mtype=0x0f00", EJL, Open("SN 00 01 00 | MT 00 00 0f | ") + kUnit5 + kA4 + "ESC U 00 | ESC ( i 01 | ESC ( K 00 01 | ESC ( e 00 02"},
+  {"fam=4 mtype=0xf000", EJL, Open("SN 00 01 00 | PH 00 0f | ") + kUnit5 + kA4 + "ESC U 00 | ESC ( i 01 | ESC ( K 00 01 | ESC ( e 00 02"},
+  {"fam=4 mtype=0x10000", EJL, Open("SN 00 01 00 | ") + kUnit5 + kA4 + "ESC U 00 | ESC ( i 01 | ESC ( K 00 01 | ESC ( e 00 02"},
+  {"fam=4 mtype=0x1 pos=0x123", EJL, Open("SN 00 00 01 | SN 00 01 00 | EX 00 00 00 00 05 23 | ") + kUnit5 + kA4 + "ESC U 00 | ESC ( i 01 | ESC ( K 00 01 | ESC ( e 00 02"},
+  {"fam=7 mtype=0x23 pos=4", EJL, Open("SN 00 00 03 | SN 00 01 02 | EX 00 00 00 00 05 04 | ") + kUnit720 + kA4 + "ESC U 00 | ESC ( i 01 | ESC ( D 40 38 14 14 | ESC ( e 00 02"},
+  {"fam=12 mtype=0x10 pos=9", EJL, Open("SN 00 01 01 | EX 00 00 00 00 05 09 | ") + kUnit720 + kA4 + "ESC U 00 | ESC ( i 01"},
   {"fam=3 mtype=0x1203 pos=5", EJL, kReset + kGraphics + kUnit5 + kA4 + "ESC U 00 | ESC ( i 01 | ESC ( e 00 01"},
-  {"fam=5000 mtype=0x1203 pos=0x21", REMOTE, kReset + kRemote + "SN 00 00 03 | SN 00 01 00 | PC 00 00 | PP 00 02 01 | MT 00 00 02 | PH 00 01 | MS 00 00 03 00 00 00 00 00 | " + kLeave + kGraphics + kUnit720 + kA4 + "ESC U 00 | " + kNuls + "ESC ( i 01"},
-  {"fam=5000 mtype=0x10 pos=47", REMOTE, kReset + kRemote + "SN 00 01 01 | PC 00 00 | PP 00 02 0f | MS 00 00 03 00 00 00 00 00 | " + kLeave + kGraphics + kUnit720 + kA4 + "ESC U 00 | " + kNuls + "ESC ( i 01"},
-  {"fam=5000 mtype=0x10 pos=48", REMOTE, kReset + kRemote + "SN 00 01 01 | PC 00 00 | PP 00 03 00 | MS 00 01 03 00 00 00 00 00 | " + kLeave + kGraphics + kUnit720 + kA4 + "ESC U 00 | " + kNuls + "ESC ( i 01"},
-  {"fam=5000 pos=48", REMOTE, kReset + kRemote + "MS 00 01 03 00 00 00 00 00 | " + kLeave + kGraphics + kUnit720 + kA4 + "ESC U 00 | " + kNuls + "ESC ( i 01"},
-  {"fam=5000 cut=1", REMOTE, kReset + kRemote + "MS 00 00 03 00 00 00 00 00 | " + kLeave + kGraphics + kUnit720 + kA4 + "ESC U 00 | " + kNuls + "ESC ( i 01"},
-  {"fam=5500 mtype=0x10", REMOTE, kReset + kRemote + "SN 00 01 01 | SN 00 02 00 | SN 00 06 00 | MS 00 00 03 00 00 00 00 00 | " + kLeave + kGraphics + kUnit720 + kA4 + "ESC U 00 | " + kNuls + "ESC ( i 01 | ESC ( D 40 38 14 14"},
-  {"fam=7000 mtype=0x10 pos=0x21", REMOTE, kReset + kRemote + "SN 00 01 01 | PC 00 00 | PP 00 02 01 | " + kLeave + kGraphics + kUnit720 + kA4 + "ESC U 00 | " + kNuls + "ESC ( i 01"},
-  {"fam=9000 mtype=0x10 pos=0x123", REMOTE, kReset + kRemote + "SN 00 01 01 | PC 00 00 | PP 00 12 03 | AC 00 00 | " + kLeave + kGraphics + kUnit720 + kA4 + "ESC U 00 | " + kNuls + "ESC ( i 01 | ESC ( D 40 38 14 14 | ESC ( e 00 02"},
-  {"fam=9000 cut=1", REMOTE, kReset + kRemote + "AC 00 01 | " + kLeave + kGraphics + kUnit720 + kA4 + "ESC U 00 | " + kNuls + "ESC ( i 01 | ESC ( D 40 38 14 14 | ESC ( e 00 02"},
-  {"fam=10000 cut=2", REMOTE, kReset + kRemote + "AC 00 01 | " + kLeave + kGraphics + kUnit720 + kA4Dim + "ESC ( c 55 00 00 00 56 00 00 00 | ESC ( V 55 00 | ESC U 02 | " + kNuls + "ESC ( i 01 | ESC ( D 40 38 14 14 | ESC ( e 00 02"},
+  {"fam=5000 mtype=0x1203 pos=0x21", REMOTE, Open("SN 00 00 03 | SN 00 01 00 | PC 00 00 | PP 00 02 01 | MT 00 00 02 | PH 00 01 | MS 00 00 03 00 00 00 00 00 | ") + kUnit720 + kA4 + "ESC U 00 | " + kNuls + "ESC ( i 01"},
+  {"fam=5000 mtype=0x10 pos=47", REMOTE, Open("SN 00 01 01 | PC 00 00 | PP 00 02 0f | MS 00 00 03 00 00 00 00 00 | ") + kUnit720 + kA4 + "ESC U 00 | " + kNuls + "ESC ( i 01"},
+  {"fam=5000 mtype=0x10 pos=48", REMOTE, Open("SN 00 01 01 | PC 00 00 | PP 00 03 00 | MS 00 01 03 00 00 00 00 00 | ") + kUnit720 + kA4 + "ESC U 00 | " + kNuls + "ESC ( i 01"},
+  {"fam=5000 pos=48", REMOTE, Open("MS 00 01 03 00 00 00 00 00 | ") + kUnit720 + kA4 + "ESC U 00 | " + kNuls + "ESC ( i 01"},
+  {"fam=5000 cut=1", REMOTE, kOpenMs + kUnit720 + kA4 + "ESC U 00 | " + kNuls + "ESC ( i 01"},
+  {"fam=5500 mtype=0x10", REMOTE, Open("SN 00 01 01 | SN 00 02 00 | SN 00 06 00 | MS 00 00 03 00 00 00 00 00 | ") + kUnit720 + kA4 + "ESC U 00 | " + kNuls + "ESC ( i 01 | ESC ( D 40 38 14 14"},
+  {"fam=7000 mtype=0x10 pos=0x21", REMOTE, Open("SN 00 01 01 | PC 00 00 | PP 00 02 01 | ") + kUnit720 + kA4 + "ESC U 00 | " + kNuls + "ESC ( i 01"},
+  {"fam=9000 mtype=0x10 pos=0x123", REMOTE, Open("SN 00 01 01 | PC 00 00 | PP 00 12 03 | AC 00 00 | ") + kUnit720 + kA4 + "ESC U 00 | " + kNuls + "ESC ( i 01 | ESC ( D 40 38 14 14 | ESC ( e 00 02"},
+  {"fam=9000 cut=1", REMOTE, Open("AC 00 01 | ") + kUnit720 + kA4 + "ESC U 00 | " + kNuls + "ESC ( i 01 | ESC ( D 40 38 14 14 | ESC ( e 00 02"},
+  {"fam=10000 cut=2", REMOTE, Open("AC 00 01 | ") + kUnit720 + kA4Dim + "ESC ( c 55 00 00 00 56 00 00 00 | ESC ( V 55 00 | ESC U 02 | " + kNuls + "ESC ( i 01 | ESC ( D 40 38 14 14 | ESC ( e 00 02"},
 };
 // clang-format on
 
@@ -265,19 +272,19 @@ TEST(PageStart, RemoteModeMediaSettings)
 // PPD's page sizes and the page's own length.
 // clang-format off
 const StartCase kPaper[] = {
-  {"fam=10000 size=612x792", REMOTE, kReset + kRemote + "AC 00 00 | " + kLeave + kGraphics + kUnit720 + "ESC ( S e8 17 00 00 f0 1e 00 00 | ESC ( c 55 00 00 00 56 00 00 00 | ESC ( V 55 00 | ESC U 02 | " + kNuls + "ESC ( i 01 | ESC ( D 40 38 14 14 | ESC ( e 00 02"},
+  {"fam=10000 size=612x792", REMOTE, kOpenAc + kUnit720 + "ESC ( S e8 17 00 00 f0 1e 00 00 | ESC ( c 55 00 00 00 56 00 00 00 | ESC ( V 55 00 | ESC U 02 | " + kNuls + "ESC ( i 01 | ESC ( D 40 38 14 14 | ESC ( e 00 02"},
   {"fam=7 ppd=low", EJL, kOpen + kUnit720 + kA4Dim + kA4Top + "ESC U 00 | ESC ( i 01 | ESC ( D 40 38 14 14 | ESC ( e 00 02"},
   {"fam=7 ppd=lowsecond", EJL, kOpen + kUnit720 + kA4 + "ESC U 00 | ESC ( i 01 | ESC ( D 40 38 14 14 | ESC ( e 00 02"},
   {"fam=7 ppd=one", EJL, kOpen + kUnit720 + "ESC ( C e4 20 | ESC ( c 00 00 e4 20 | ESC ( V 00 00 | ESC U 00 | ESC ( i 01 | ESC ( D 40 38 14 14 | ESC ( e 00 02"},
   {"fam=7 ppd=onelow", EJL, kOpen + kUnit720 + kA4Dim + "ESC ( c 00 00 e4 20 | ESC ( V 00 00 | ESC U 00 | ESC ( i 01 | ESC ( D 40 38 14 14 | ESC ( e 00 02"},
   {"fam=7 ppd=none", EJL, kOpen + kUnit720 + "ESC ( C e4 20 | ESC ( c 00 00 e4 20 | ESC ( V 00 00 | ESC U 00 | ESC ( i 01 | ESC ( D 40 38 14 14 | ESC ( e 00 02"},
   {"fam=9 ppd=none", EJL, kOpen + kUnit720 + "ESC ( C e4 20 | ESC ( c 00 00 e4 20 | ESC ( V 00 00 | ESC U 00 | ESC ( i 01 | ESC ( K 00 01 | ESC ( D a0 05 02 02 | ESC ( e 00 10"},
-  {"fam=10000 ppd=none", REMOTE, kReset + kRemote + "AC 00 00 | " + kLeave + kGraphics + kUnit720 + kA4Dim + "ESC ( c 00 00 00 00 01 00 00 00 | ESC ( V 00 00 | ESC U 02 | " + kNuls + "ESC ( i 01 | ESC ( D 40 38 14 14 | ESC ( e 00 02"},
+  {"fam=10000 ppd=none", REMOTE, kOpenAc + kUnit720 + kA4Dim + "ESC ( c 00 00 00 00 01 00 00 00 | ESC ( V 00 00 | ESC U 02 | " + kNuls + "ESC ( i 01 | ESC ( D 40 38 14 14 | ESC ( e 00 02"},
   {"fam=7 ppd=tall", EJL, kOpen + kUnit720 + "ESC ( C e4 20 | ESC ( c b0 ff e4 20 | ESC ( V b0 ff | ESC U 00 | ESC ( i 01 | ESC ( D 40 38 14 14 | ESC ( e 00 02"},
   {"fam=9 ppd=tall", EJL, kOpen + kUnit720 + "ESC ( C e4 20 | ESC ( c 00 00 e4 20 | ESC ( V 00 00 | ESC U 00 | ESC ( i 01 | ESC ( K 00 01 | ESC ( D a0 05 02 02 | ESC ( e 00 10"},
   {"fam=7 ppd=three size=612x792", EJL, kOpen + kUnit720 + "ESC ( C f0 1e | ESC ( c b4 00 f0 1e | ESC ( V b4 00 | ESC U 00 | ESC ( i 01 | ESC ( D 40 38 14 14 | ESC ( e 00 02"},
-  {"fam=10000 size=612x7000", REMOTE, kReset + kRemote + "AC 00 00 | " + kLeave + kGraphics + kUnit720 + "ESC ( S e8 17 00 00 70 11 01 00 | ESC ( c 55 00 00 00 56 00 00 00 | ESC ( V 55 00 | ESC U 02 | " + kNuls + "ESC ( i 01 | ESC ( D 40 38 14 14 | ESC ( e 00 02"},
-  {"fam=10000 h=5", REMOTE, kReset + kRemote + "AC 00 00 | " + kLeave + kGraphics + kUnit720 + kA4Dim + "ESC ( c 55 00 00 00 5a 00 00 00 | ESC ( V 55 00 | ESC U 02 | " + kNuls + "ESC ( i 01 | ESC ( D 40 38 14 14 | ESC ( e 00 02"},
+  {"fam=10000 size=612x7000", REMOTE, kOpenAc + kUnit720 + "ESC ( S e8 17 00 00 70 11 01 00 | ESC ( c 55 00 00 00 56 00 00 00 | ESC ( V 55 00 | ESC U 02 | " + kNuls + "ESC ( i 01 | ESC ( D 40 38 14 14 | ESC ( e 00 02"},
+  {"fam=10000 h=5", REMOTE, kOpenAc + kUnit720 + kA4Dim + "ESC ( c 55 00 00 00 5a 00 00 00 | ESC ( V 55 00 | ESC U 02 | " + kNuls + "ESC ( i 01 | ESC ( D 40 38 14 14 | ESC ( e 00 02"},
 };
 // clang-format on
 
@@ -311,12 +318,12 @@ const ContoneCase kContone[] = {
   {"fam=7 bits=8 comp=2 res=1440x720", EJL, 2, 4, "0 210 383", {{0, 105, 0, 0}, {106, 231, 1, 210}, {232, 255, 2, 383}}, kOpen + kUnit1440 + kA4 + "ESC U 00 | ESC ( i 03 | ESC ( D 40 38 14 0a | ESC ( e 00 10"},
   {"fam=8 bits=8 comp=2 res=360x720", EJL, 2, 4, "0 127 191", {{0, 63, 0, 0}, {64, 159, 1, 127}, {160, 223, 2, 191}, {224, 255, 3, 255}}, kOpen + kUnit360 + kA4 + "ESC U 01 | ESC ( i 01 | ESC ( K 00 01 | ESC ( D a0 05 02 04 | ESC ( e 00 12"},
   {"fam=8999 bits=8", REMOTE, 1, 2, "0 255 0", {{0, 127, 0, 0}, {128, 255, 1, 255}}, kOpen + kUnit720 + kA4 + "ESC U 01 | " + kNuls + "ESC ( i 01"},
-  {"fam=9000 bits=8 media=Plain", REMOTE, 1, 2, "0 283 0", {{0, 126, 0, 0}, {127, 255, 1, 283}}, kReset + kRemote + "AC 00 00 | " + kLeave + kGraphics + kUnit720 + kA4 + "ESC U 01 | " + kNuls + "ESC ( i 01 | ESC ( D 40 38 14 14 | ESC ( e 00 01"},
-  {"fam=9000 bits=8 media=Glossy", REMOTE, 1, 2, "0 255 0", {{0, 127, 0, 0}, {128, 255, 1, 255}}, kReset + kRemote + "AC 00 00 | " + kLeave + kGraphics + kUnit720 + kA4 + "ESC U 00 | " + kNuls + "ESC ( i 01 | ESC ( D 40 38 14 14 | ESC ( e 00 02"},
-  {"fam=10000 bits=8", REMOTE, 1, 2, "0 106 213", {{0, 53, 0, 0}, {54, 255, 1, 106}}, kReset + kRemote + "AC 00 00 | " + kLeave + kGraphics + kUnit720 + kA4Dim + "ESC ( c 55 00 00 00 56 00 00 00 | ESC ( V 55 00 | ESC U 02 | " + kNuls + "ESC ( i 01 | ESC ( D 40 38 14 14 | ESC ( e 00 02"},
-  {"fam=10000 bits=8 comp=2 res=360x720", REMOTE, 2, 4, "0 85 170", {{0, 42, 0, 0}, {43, 127, 1, 85}, {128, 212, 2, 170}, {213, 255, 3, 255}}, kReset + kRemote + "AC 00 00 | " + kLeave + kGraphics + kUnit360 + kA4Dim + "ESC ( c 55 00 00 00 56 00 00 00 | ESC ( V 55 00 | ESC U 02 | " + kNuls + "ESC ( i 01 | ESC ( D 40 38 14 28 | ESC ( e 00 10"},
-  {"fam=5500 bits=8 mtype=0x10 res=1440x720", REMOTE, 2, 4, "0 210 383", {{0, 105, 0, 0}, {106, 231, 1, 210}, {232, 255, 2, 383}}, kReset + kRemote + "SN 00 01 01 | SN 00 02 02 | SN 00 06 01 | MS 00 00 03 00 00 00 00 00 | " + kLeave + kGraphics + kUnit1440 + kA4 + "ESC U 00 | " + kNuls + "ESC ( i 03 | ESC ( D 40 38 14 0a | ESC ( e 00 10"},
-  {"fam=5500 bits=8 res=1440x720", REMOTE, 2, 4, "0 210 383", {{0, 105, 0, 0}, {106, 231, 1, 210}, {232, 255, 2, 383}}, kReset + kRemote + "MS 00 00 03 00 00 00 00 00 | " + kLeave + kGraphics + kUnit1440 + kA4 + "ESC U 00 | " + kNuls + "ESC ( i 03 | ESC ( D 40 38 14 0a | ESC ( e 00 10"},
+  {"fam=9000 bits=8 media=Plain", REMOTE, 1, 2, "0 283 0", {{0, 126, 0, 0}, {127, 255, 1, 283}}, kOpenAc + kUnit720 + kA4 + "ESC U 01 | " + kNuls + "ESC ( i 01 | ESC ( D 40 38 14 14 | ESC ( e 00 01"},
+  {"fam=9000 bits=8 media=Glossy", REMOTE, 1, 2, "0 255 0", {{0, 127, 0, 0}, {128, 255, 1, 255}}, kOpenAc + kUnit720 + kA4 + "ESC U 00 | " + kNuls + "ESC ( i 01 | ESC ( D 40 38 14 14 | ESC ( e 00 02"},
+  {"fam=10000 bits=8", REMOTE, 1, 2, "0 106 213", {{0, 53, 0, 0}, {54, 255, 1, 106}}, kOpenAc + kUnit720 + kA4Dim + "ESC ( c 55 00 00 00 56 00 00 00 | ESC ( V 55 00 | ESC U 02 | " + kNuls + "ESC ( i 01 | ESC ( D 40 38 14 14 | ESC ( e 00 02"},
+  {"fam=10000 bits=8 comp=2 res=360x720", REMOTE, 2, 4, "0 85 170", {{0, 42, 0, 0}, {43, 127, 1, 85}, {128, 212, 2, 170}, {213, 255, 3, 255}}, kOpenAc + kUnit360 + kA4Dim + "ESC ( c 55 00 00 00 56 00 00 00 | ESC ( V 55 00 | ESC U 02 | " + kNuls + "ESC ( i 01 | ESC ( D 40 38 14 28 | ESC ( e 00 10"},
+  {"fam=5500 bits=8 mtype=0x10 res=1440x720", REMOTE, 2, 4, "0 210 383", {{0, 105, 0, 0}, {106, 231, 1, 210}, {232, 255, 2, 383}}, Open("SN 00 01 01 | SN 00 02 02 | SN 00 06 01 | MS 00 00 03 00 00 00 00 00 | ") + kUnit1440 + kA4 + "ESC U 00 | " + kNuls + "ESC ( i 03 | ESC ( D 40 38 14 0a | ESC ( e 00 10"},
+  {"fam=5500 bits=8 res=1440x720", REMOTE, 2, 4, "0 210 383", {{0, 105, 0, 0}, {106, 231, 1, 210}, {232, 255, 2, 383}}, kOpenMs + kUnit1440 + kA4 + "ESC U 00 | " + kNuls + "ESC ( i 03 | ESC ( D 40 38 14 0a | ESC ( e 00 10"},
 };
 // clang-format on
 
