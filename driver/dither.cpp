@@ -205,11 +205,13 @@ static void plane_rows(const dither_state_t *state, int plane, int direction, co
   *next = direction == 0 ? row_b : row_a;
 }
 
-// Dithers one line of one ink plane in place from ink amounts to dot levels,
-// one pixel after the other. The general path, for rows that share memory,
-// tables with absurd residuals, or a line too wide for the weight buffer.
-static void cups_dither(dither_state_t *state, const lut_entry_t *lut, unsigned char *data,
-                        int plane)
+// Dithers one line of one ink plane from samples to dot levels, one pixel
+// after the other: the core of the general 8-bit path and the 16-bit entry.
+// A sample loses shift bits to become an ink amount of 0..top; the errors
+// of a 16-bit page live on a 16 times finer scale, hence error_scale.
+template <typename Sample, int shift, int top, unsigned error_scale>
+static void dither_pixels(dither_state_t *state, const lut_entry_t *lut, const int *spread,
+                          const Sample *samples, ptrdiff_t step, unsigned char *out, int plane)
 {
   const int width = state->width;
   if (width <= 0 || plane < 0 || plane >= state->planes) return;
@@ -230,8 +232,11 @@ static void cups_dither(dither_state_t *state, const lut_entry_t *lut, unsigned 
   uint32_t far = 0;
 
   for (; x != end; x += dx) {
-    if (data[x] == 0) {
+    unsigned sample = samples[x * step];
+
+    if (sample == 0) {
       // Paper that asks for no ink stays clean and swallows the error.
+      out[x] = 0;
       next[x - dx] = (int)near;
       near = far;
       far = 0;
@@ -239,16 +244,16 @@ static void cups_dither(dither_state_t *state, const lut_entry_t *lut, unsigned 
       continue;
     }
 
-    int v = data[x] + (int)carry / 128;
+    int v = (int)(sample >> shift) + (int)carry / 128;
     if (v < 0)
       v = 0;
-    else if (v > 255)
-      v = 255;
+    else if (v > top)
+      v = top;
 
-    data[x] = (unsigned char)lut[v].pixel;
+    out[x] = (unsigned char)lut[v].pixel;
     int err = lut[v].error;
 
-    int t = spread_of(logtable, magnitude_of(err));
+    int t = spread_of(spread, magnitude_of(err) / error_scale);
     uint32_t w = (uint32_t)(8 - t) + draw_weight() % (uint32_t)(2 * t + 1);
     uint32_t a = w * (uint32_t)err;
     uint32_t b = (16 - w) * (uint32_t)err;
@@ -258,6 +263,15 @@ static void cups_dither(dither_state_t *state, const lut_entry_t *lut, unsigned 
     far = a;
     carry = 7 * a + (uint32_t)cur[x + dx];
   }
+}
+
+// Dithers one line of one ink plane in place from ink amounts to dot levels.
+// The general path, for rows that share memory, tables with absurd
+// residuals, or a line too wide for the weight buffer.
+static void cups_dither(dither_state_t *state, const lut_entry_t *lut, unsigned char *data,
+                        int plane)
+{
+  dither_pixels<unsigned char, 0, 255, 1>(state, lut, logtable, data, 1, data, plane);
 }
 
 // ---------------------------------------------------------------------------
@@ -918,55 +932,7 @@ void cupsDitherN(dither_state_t *state, const lut_entry_t *lut, const unsigned s
     loginit_n = 1;
   }
 
-  const int width = state->width;
-  if (width <= 0 || plane < 0 || plane >= state->planes) return;
-
-  const int *cur;
-  int *next;
-  plane_rows(state, plane, state->direction, &cur, &next);
-
-  ptrdiff_t x, end, dx;
-  if (state->direction == 0)
-    x = 0, end = width, dx = 1;
-  else
-    x = width - 1, end = -1, dx = -1;
-
-  // Sums wrap in 32 bits rather than overflow, whatever the table holds.
-  uint32_t carry = (uint32_t)cur[x];
-  uint32_t near = 0;
-  uint32_t far = 0;
-
-  for (; x != end; x += dx) {
-    unsigned sample = samples[x * step];
-
-    if (sample == 0) {
-      out[x] = 0;
-      next[x - dx] = (int)near;
-      near = far;
-      far = 0;
-      carry = (uint32_t)cur[x + dx];
-      continue;
-    }
-
-    int v = (int)(sample >> 4) + (int)carry / 128;
-    if (v < 0)
-      v = 0;
-    else if (v > 4095)
-      v = 4095;
-
-    out[x] = (unsigned char)lut[v].pixel;
-    int err = lut[v].error;
-
-    int t = spread_of(logtable_n, magnitude_of(err) / 16);
-    uint32_t w = (uint32_t)(8 - t) + draw_weight() % (uint32_t)(2 * t + 1);
-    uint32_t a = w * (uint32_t)err;
-    uint32_t b = (16 - w) * (uint32_t)err;
-
-    next[x - dx] = (int)(3 * b + near);
-    near = 5 * b + far;
-    far = a;
-    carry = 7 * a + (uint32_t)cur[x + dx];
-  }
+  dither_pixels<unsigned short, 4, 4095, 16>(state, lut, logtable_n, samples, step, out, plane);
 }
 
 // Sets the curve that hands light greys to composite colour, dark greys to black.
