@@ -21,6 +21,14 @@ static inline uint64_t inked_bytes(uint64_t word)
   return (((word & low7) + low7) | word) & 0x8080808080808080ull;
 }
 
+// Eight neighbouring pixels as one word, whatever the row's alignment.
+static inline uint64_t eight_pixels(const unsigned char *p)
+{
+  uint64_t word;
+  memcpy(&word, p, 8);
+  return word;
+}
+
 // Eight dots, one per byte of a word (0 or 1 in bit 0 of bytes 0..7), as
 // one byte with byte 0's dot in the high bit: one multiply moves each dot
 // into the top byte, dot i to bit 7 - i, and no two partial products meet.
@@ -41,8 +49,7 @@ void cupsPackHorizontal(const unsigned char *ipixels, unsigned char *obytes, int
   if (s == 1 && kLittleEndian) {
     // Eight neighbouring pixels are one word.
     for (; width - i > 7; i += 8) {
-      uint64_t word;
-      memcpy(&word, ipixels + i, 8);
+      uint64_t word = eight_pixels(ipixels + i);
       *obytes++ = (unsigned char)(clearto ^ gather_dots(inked_bytes(word) >> 7));
     }
   } else if (s == 2 && kLittleEndian) {
@@ -51,11 +58,8 @@ void cupsPackHorizontal(const unsigned char *ipixels, unsigned char *obytes, int
     // 7..14 pixels 4..7 in their odd ones; nothing past pixel 7 is read.
     for (; width - i > 7; i += 8) {
       const unsigned char *p = ipixels + 2 * i;
-      uint64_t low, high;
-      memcpy(&low, p, 8);
-      memcpy(&high, p + 7, 8);
-      low = (inked_bytes(low) >> 7) & 0x0001000100010001ull;
-      high = (inked_bytes(high) >> 7) & 0x0100010001000100ull;
+      uint64_t low = (inked_bytes(eight_pixels(p)) >> 7) & 0x0001000100010001ull;
+      uint64_t high = (inked_bytes(eight_pixels(p + 7)) >> 7) & 0x0100010001000100ull;
       // Pixel j of low (bit 16 j) goes to bit 63 - j, pixel 4 + j of
       // high (bit 8 + 16 j) to bit 59 - j.
       unsigned bits = (unsigned)((low * 0x8000400020001000ull) >> 56) |
@@ -90,8 +94,7 @@ void cupsPackHorizontal2(const unsigned char *ipixels, unsigned char *obytes, in
     // 30 - 2k. A word with a larger value leaves the rest of the row to the
     // long way below, where high bits spill into the fields before them.
     for (; width - i > 7; i += 8) {
-      uint64_t word;
-      memcpy(&word, ipixels + i, 8);
+      uint64_t word = eight_pixels(ipixels + i);
       if (word & 0xfcfcfcfcfcfcfcfcull) break;
       unsigned low = (unsigned)(((word & 0xffffffffu) * 0x40100401ull) >> 24) & 255;
       unsigned high = (unsigned)(((word >> 32) * 0x40100401ull) >> 24) & 255;
@@ -127,8 +130,7 @@ void cupsPackHorizontalBit(const unsigned char *ipixels, unsigned char *obytes, 
   int i = 0;
 
   for (; kLittleEndian && width - i > 7; i += 8) {
-    uint64_t word;
-    memcpy(&word, ipixels + i, 8);
+    uint64_t word = eight_pixels(ipixels + i);
     *obytes++ = (unsigned char)(clearto ^ gather_dots(inked_bytes(word & bits) >> 7));
   }
 
@@ -189,8 +191,7 @@ size_t cupsPackBits(const unsigned char *data, size_t length, unsigned char *out
 #if defined(__GNUC__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
       const uint64_t pattern = 0x0101010101010101ull * s[0];
       for (; n + 8 <= max; n += 8) {
-        uint64_t w;
-        memcpy(&w, s + n, 8);
+        uint64_t w = eight_pixels(s + n);
         if (w != pattern) {
           n += __builtin_ctzll(w ^ pattern) / 8;
           break;
