@@ -65,8 +65,9 @@ struct Decoder
   bool remote = false;  // inside ESC ( R ... ESC 00 00 00
 };
 
+}  // namespace
+
 // Formats a dump line or a message.
-std::string Say(const char *format, ...) __attribute__((format(printf, 1, 2)));
 std::string Say(const char *format, ...)
 {
   char text[512];
@@ -76,6 +77,8 @@ std::string Say(const char *format, ...)
   va_end(ap);
   return text;
 }
+
+namespace {
 
 // Records why the stream cannot be decoded and where; always false.
 bool Fail(Decoder &d, size_t offset, const std::string &why)

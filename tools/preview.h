@@ -47,6 +47,9 @@ struct Page
   std::vector<std::string> warnings;  // positions that fall between dots, ...
 };
 
+// Formats a dump line or a message, as printf would, up to 511 bytes.
+std::string Say(const char *format, ...) __attribute__((format(printf, 1, 2)));
+
 // One decoded command: where it starts, how long it is, what it does (the
 // dump) and how it is written, one word a byte or field:
 //   ESC ( U 02 02 02 a0 05          ESC ( and its letter; the length is left out

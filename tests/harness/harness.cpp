@@ -49,15 +49,7 @@ const int kRunTimeoutSeconds = 60;
   abort();
 }
 
-std::string Format(const char *format, ...)
-{
-  char line[512];
-  va_list ap;
-  va_start(ap, format);
-  vsnprintf(line, sizeof(line), format, ap);
-  va_end(ap);
-  return line;
-}
+using preview::Say;
 
 std::vector<std::string> &CreatedFiles()
 {
@@ -204,7 +196,7 @@ std::string TempPath(const std::string &suffix)
     ready = true;
   }
   std::string path =
-      Format("%s/t%ld-%u.%s", INKBANDS_TEST_TMP, (long)getpid(), counter++, suffix.c_str());
+      Say("%s/t%ld-%u.%s", INKBANDS_TEST_TMP, (long)getpid(), counter++, suffix.c_str());
   CreatedFiles().push_back(path);
   return path;
 }
@@ -506,7 +498,7 @@ Result RunFilter(const Run &run)
     if (f.fd >= 0) close(f.fd);
   if (timed_out) {
     kill(pid, SIGKILL);
-    error_text += Format("harness: filter killed after %d s\n", kRunTimeoutSeconds);
+    error_text += Say("harness: filter killed after %d s\n", kRunTimeoutSeconds);
   }
 
   int status = 0;
@@ -610,7 +602,7 @@ std::string ToHex(const std::string &bytes)
   std::string text;
   for (size_t i = 0; i < bytes.size(); i++) {
     if (i) text += ' ';
-    text += Format("%02x", (unsigned char)bytes[i]);
+    text += Say("%02x", (unsigned char)bytes[i]);
   }
   return text;
 }
@@ -623,12 +615,12 @@ std::string DiffStreams(const std::string &want, const std::string &got)
   std::vector<preview::Command> want_cmds = preview::ReadCommands(want);
   std::vector<preview::Command> got_cmds = preview::ReadCommands(got);
   size_t kw = CommandAt(want_cmds, d), kg = CommandAt(got_cmds, d);
-  std::string text = Format("streams differ at byte %zu (want %zu bytes, got %zu bytes)\n", d,
-                            want.size(), got.size());
+  std::string text = Say("streams differ at byte %zu (want %zu bytes, got %zu bytes)\n", d,
+                         want.size(), got.size());
   if (kw > 0 && kw <= want_cmds.size())
     text += "  after command: " + Shown(want_cmds, kw - 1, want) + "\n";
-  text += Format("  want command #%zu: ", kw) + Shown(want_cmds, kw, want);
-  text += Format("\n  got command #%zu:  ", kg) + Shown(got_cmds, kg, got) + "\n";
+  text += Say("  want command #%zu: ", kw) + Shown(want_cmds, kw, want);
+  text += Say("\n  got command #%zu:  ", kg) + Shown(got_cmds, kg, got) + "\n";
   return text;
 }
 
@@ -664,8 +656,8 @@ std::string DiffLines(const std::vector<std::string> &want, const std::vector<st
   if (want == got) return "";
   size_t k = 0;
   while (k < want.size() && k < got.size() && want[k] == got[k]) k++;
-  std::string text = Format("standard error differs at line %zu (want %zu lines, got %zu)\n", k + 1,
-                            want.size(), got.size());
+  std::string text = Say("standard error differs at line %zu (want %zu lines, got %zu)\n", k + 1,
+                         want.size(), got.size());
   if (k > 0) text += "  after: " + want[k - 1] + "\n";
   text += "  want:  " + (k < want.size() ? want[k] : std::string("(no more lines)")) + "\n";
   text += "  got:   " + (k < got.size() ? got[k] : std::string("(no more lines)")) + "\n";
@@ -676,47 +668,46 @@ std::vector<std::string> HeaderDump(const cups_page_header2_t &h)
 {
   return {
       "DEBUG: StartPage...",
-      Format("DEBUG: MediaClass = \"%s\"", h.MediaClass),
-      Format("DEBUG: MediaColor = \"%s\"", h.MediaColor),
-      Format("DEBUG: MediaType = \"%s\"", h.MediaType),
-      Format("DEBUG: OutputType = \"%s\"", h.OutputType),
-      Format("DEBUG: AdvanceDistance = %d", (int)h.AdvanceDistance),
-      Format("DEBUG: AdvanceMedia = %d", (int)h.AdvanceMedia),
-      Format("DEBUG: Collate = %d", (int)h.Collate),
-      Format("DEBUG: CutMedia = %d", (int)h.CutMedia),
-      Format("DEBUG: Duplex = %d", (int)h.Duplex),
-      Format("DEBUG: HWResolution = [ %d %d ]", (int)h.HWResolution[0], (int)h.HWResolution[1]),
-      Format("DEBUG: ImagingBoundingBox = [ %d %d %d %d ]", (int)h.ImagingBoundingBox[0],
-             (int)h.ImagingBoundingBox[1], (int)h.ImagingBoundingBox[2],
-             (int)h.ImagingBoundingBox[3]),
-      Format("DEBUG: InsertSheet = %d", (int)h.InsertSheet),
-      Format("DEBUG: Jog = %d", (int)h.Jog),
-      Format("DEBUG: LeadingEdge = %d", (int)h.LeadingEdge),
-      Format("DEBUG: Margins = [ %d %d ]", (int)h.Margins[0], (int)h.Margins[1]),
-      Format("DEBUG: ManualFeed = %d", (int)h.ManualFeed),
-      Format("DEBUG: MediaPosition = %d", (int)h.MediaPosition),
-      Format("DEBUG: MediaWeight = %d", (int)h.MediaWeight),
-      Format("DEBUG: MirrorPrint = %d", (int)h.MirrorPrint),
-      Format("DEBUG: NegativePrint = %d", (int)h.NegativePrint),
-      Format("DEBUG: NumCopies = %d", (int)h.NumCopies),
-      Format("DEBUG: Orientation = %d", (int)h.Orientation),
-      Format("DEBUG: OutputFaceUp = %d", (int)h.OutputFaceUp),
-      Format("DEBUG: PageSize = [ %d %d ]", (int)h.PageSize[0], (int)h.PageSize[1]),
-      Format("DEBUG: Separations = %d", (int)h.Separations),
-      Format("DEBUG: TraySwitch = %d", (int)h.TraySwitch),
-      Format("DEBUG: Tumble = %d", (int)h.Tumble),
-      Format("DEBUG: cupsWidth = %d", (int)h.cupsWidth),
-      Format("DEBUG: cupsHeight = %d", (int)h.cupsHeight),
-      Format("DEBUG: cupsMediaType = %d", (int)h.cupsMediaType),
-      Format("DEBUG: cupsBitsPerColor = %d", (int)h.cupsBitsPerColor),
-      Format("DEBUG: cupsBitsPerPixel = %d", (int)h.cupsBitsPerPixel),
-      Format("DEBUG: cupsBytesPerLine = %d", (int)h.cupsBytesPerLine),
-      Format("DEBUG: cupsColorOrder = %d", (int)h.cupsColorOrder),
-      Format("DEBUG: cupsColorSpace = %d", (int)h.cupsColorSpace),
-      Format("DEBUG: cupsCompression = %d", (int)h.cupsCompression),
-      Format("DEBUG: cupsRowCount = %d", (int)h.cupsRowCount),
-      Format("DEBUG: cupsRowFeed = %d", (int)h.cupsRowFeed),
-      Format("DEBUG: cupsRowStep = %d", (int)h.cupsRowStep),
+      Say("DEBUG: MediaClass = \"%s\"", h.MediaClass),
+      Say("DEBUG: MediaColor = \"%s\"", h.MediaColor),
+      Say("DEBUG: MediaType = \"%s\"", h.MediaType),
+      Say("DEBUG: OutputType = \"%s\"", h.OutputType),
+      Say("DEBUG: AdvanceDistance = %d", (int)h.AdvanceDistance),
+      Say("DEBUG: AdvanceMedia = %d", (int)h.AdvanceMedia),
+      Say("DEBUG: Collate = %d", (int)h.Collate),
+      Say("DEBUG: CutMedia = %d", (int)h.CutMedia),
+      Say("DEBUG: Duplex = %d", (int)h.Duplex),
+      Say("DEBUG: HWResolution = [ %d %d ]", (int)h.HWResolution[0], (int)h.HWResolution[1]),
+      Say("DEBUG: ImagingBoundingBox = [ %d %d %d %d ]", (int)h.ImagingBoundingBox[0],
+          (int)h.ImagingBoundingBox[1], (int)h.ImagingBoundingBox[2], (int)h.ImagingBoundingBox[3]),
+      Say("DEBUG: InsertSheet = %d", (int)h.InsertSheet),
+      Say("DEBUG: Jog = %d", (int)h.Jog),
+      Say("DEBUG: LeadingEdge = %d", (int)h.LeadingEdge),
+      Say("DEBUG: Margins = [ %d %d ]", (int)h.Margins[0], (int)h.Margins[1]),
+      Say("DEBUG: ManualFeed = %d", (int)h.ManualFeed),
+      Say("DEBUG: MediaPosition = %d", (int)h.MediaPosition),
+      Say("DEBUG: MediaWeight = %d", (int)h.MediaWeight),
+      Say("DEBUG: MirrorPrint = %d", (int)h.MirrorPrint),
+      Say("DEBUG: NegativePrint = %d", (int)h.NegativePrint),
+      Say("DEBUG: NumCopies = %d", (int)h.NumCopies),
+      Say("DEBUG: Orientation = %d", (int)h.Orientation),
+      Say("DEBUG: OutputFaceUp = %d", (int)h.OutputFaceUp),
+      Say("DEBUG: PageSize = [ %d %d ]", (int)h.PageSize[0], (int)h.PageSize[1]),
+      Say("DEBUG: Separations = %d", (int)h.Separations),
+      Say("DEBUG: TraySwitch = %d", (int)h.TraySwitch),
+      Say("DEBUG: Tumble = %d", (int)h.Tumble),
+      Say("DEBUG: cupsWidth = %d", (int)h.cupsWidth),
+      Say("DEBUG: cupsHeight = %d", (int)h.cupsHeight),
+      Say("DEBUG: cupsMediaType = %d", (int)h.cupsMediaType),
+      Say("DEBUG: cupsBitsPerColor = %d", (int)h.cupsBitsPerColor),
+      Say("DEBUG: cupsBitsPerPixel = %d", (int)h.cupsBitsPerPixel),
+      Say("DEBUG: cupsBytesPerLine = %d", (int)h.cupsBytesPerLine),
+      Say("DEBUG: cupsColorOrder = %d", (int)h.cupsColorOrder),
+      Say("DEBUG: cupsColorSpace = %d", (int)h.cupsColorSpace),
+      Say("DEBUG: cupsCompression = %d", (int)h.cupsCompression),
+      Say("DEBUG: cupsRowCount = %d", (int)h.cupsRowCount),
+      Say("DEBUG: cupsRowFeed = %d", (int)h.cupsRowFeed),
+      Say("DEBUG: cupsRowStep = %d", (int)h.cupsRowStep),
   };
 }
 
@@ -731,7 +722,7 @@ std::vector<std::string> LutDump(const std::vector<LutRun> &runs)
   std::vector<std::string> lines;
   for (int row = 0; row < 32; row++) {
     std::string line = "DEBUG:";
-    for (int j = row * 8; j < row * 8 + 8; j++) line += Format(" [%d %d]", level[j], error[j]);
+    for (int j = row * 8; j < row * 8 + 8; j++) line += Say(" [%d %d]", level[j], error[j]);
     lines.push_back(line);
   }
   return lines;
