@@ -118,36 +118,13 @@ void BM_DitherPlanes(benchmark::State &state)
   cupsDitherSetBlackGeneration(0, 255);
 }
 
-void BM_Dither1(benchmark::State &state)
-{
-  DitherLine(state, 1, false);
-}
-void BM_Dither3(benchmark::State &state)
-{
-  DitherLine(state, 3, false);
-}
-void BM_Dither4_NoBlackGeneration(benchmark::State &state)
-{
-  DitherLine(state, 4, false);
-}
-void BM_Dither4_BlackGeneration(benchmark::State &state)
-{
-  DitherLine(state, 4, true);
-}
-void BM_Dither6_NoSplit(benchmark::State &state)
-{
-  DitherLine(state, 6, false);
-}
-void BM_Dither6_BlackGenerationAndSplit(benchmark::State &state)
-{
-  DitherLine(state, 6, true);
-}
-BENCHMARK(BM_Dither1);
-BENCHMARK(BM_Dither3);
-BENCHMARK(BM_Dither4_NoBlackGeneration);
-BENCHMARK(BM_Dither4_BlackGeneration);
-BENCHMARK(BM_Dither6_NoSplit);
-BENCHMARK(BM_Dither6_BlackGenerationAndSplit);
+// One benchmark per ink set, with and without the black and light-ink curves.
+BENCHMARK_CAPTURE(DitherLine, Dither1, 1, false);
+BENCHMARK_CAPTURE(DitherLine, Dither3, 3, false);
+BENCHMARK_CAPTURE(DitherLine, Dither4_NoBlackGeneration, 4, false);
+BENCHMARK_CAPTURE(DitherLine, Dither4_BlackGeneration, 4, true);
+BENCHMARK_CAPTURE(DitherLine, Dither6_NoSplit, 6, false);
+BENCHMARK_CAPTURE(DitherLine, Dither6_BlackGenerationAndSplit, 6, true);
 BENCHMARK(BM_DitherPlanes)->Arg(1)->Arg(2)->Arg(3)->Arg(6);
 
 // Packs one plane of a line, whole (step 1) or one of two columns (step 2).

@@ -75,18 +75,13 @@ public:
     for (unsigned p = 0; p < planes_; p++) {
       unsigned char *row = out + (size_t)p * plane_bytes_;
       switch (plan_.content) {
-      case Content::kPhoto:
-        if (contone_)
-          PhotoRow(y, p, row, 1);
-        else
-          DotRow(y, p, row);
-        break;
       case Content::kMixed:
         if (contone_)
           MixedRow(y, p, row);
         else
           MixedDotRow(y, p, row);
         break;
+      case Content::kPhoto:
       case Content::kDots:
         if (contone_)
           PhotoRow(y, p, row, 1);
