@@ -50,6 +50,9 @@ const std::string kA4 = "ESC ( C e4 20 | ESC ( c 55 00 e4 20 | ESC ( V 55 00 | "
 // The same page sent as a paper dimension: 5950 x 8420 rows.
 const std::string kA4Dim = "ESC ( S 3e 17 00 00 e4 20 00 00 | ";
 const std::string kA4Top = "ESC ( c 55 00 e4 20 | ESC ( V 55 00 | ";
+// A4 on families 9 and 11, whose head offsets move the top: 81 and 83 rows.
+const std::string kA4Fam9 = "ESC ( C e4 20 | ESC ( c 51 00 e4 20 | ESC ( V 51 00 | ";
+const std::string kA4Fam11 = "ESC ( C e4 20 | ESC ( c 53 00 e4 20 | ESC ( V 53 00 | ";
 // The page unit of the families from 6 on at 720 dpi vertical, by
 // horizontal resolution.
 const std::string kUnit360 = "ESC ( U 02 02 04 a0 05 | ";
@@ -110,22 +113,34 @@ void CheckUnwoven(const StartCase &c)
 const StartCase kFamilies[] = {
   {"fam=1", EJL, kReset + kGraphics + kUnit5 + kA4 + "ESC U 00 | ESC ( i 01"},
   {"fam=2", EJL, kReset + kGraphics + kUnit5 + kA4 + "ESC U 00 | ESC ( i 01 | ESC ( e 00 01"},
-  {"fam=3 res=360x360", EJL, kReset + kGraphics + "ESC ( U 0a | ESC ( C 72 10 | ESC ( c 2a 00 72 10 | ESC ( V 2a 00 | ESC U 00 | ESC ( i 01"},
+  {"fam=3 res=360x360", EJL, kReset + kGraphics + "ESC ( U 0a | ESC ( C 72 10 | "
+      "ESC ( c 2a 00 72 10 | ESC ( V 2a 00 | ESC U 00 | ESC ( i 01"},
   {"fam=4", EJL, kOpen + kUnit5 + kA4 + "ESC U 00 | ESC ( i 01 | ESC ( K 00 01 | ESC ( e 00 02"},
   {"fam=5", EJL, kOpen + kUnit5 + kA4 + "ESC U 00 | ESC ( i 01 | ESC ( e 00 02"},
   // Family 6 prints 2-bit dots from 720 dpi vertical on (see the contone
   // pages); at 360 dpi vertical it keeps 1-bit dots.
-  {"fam=6 res=720x360", EJL, kOpen + "ESC ( U 04 04 02 a0 05 | ESC ( S 9f 0b 00 00 72 10 00 00 | ESC ( c 2a 00 72 10 | ESC ( V 2a 00 | ESC U 00 | ESC ( i 01 | ESC ( D 40 38 28 14 | ESC ( e 00 02"},
-  {"fam=7", EJL, kOpen + kUnit720 + kA4 + "ESC U 00 | ESC ( i 01 | ESC ( D 40 38 14 14 | ESC ( e 00 02"},
-  {"fam=8", EJL, kOpen + kUnit720 + kA4 + "ESC U 00 | ESC ( i 01 | ESC ( K 00 01 | ESC ( D a0 05 02 02 | ESC ( e 00 11"},
-  {"fam=9", EJL, kOpen + kUnit720 + "ESC ( C e4 20 | ESC ( c 51 00 e4 20 | ESC ( V 51 00 | ESC U 00 | ESC ( i 01 | ESC ( K 00 01 | ESC ( D a0 05 02 02 | ESC ( e 00 10"},
-  {"fam=10", EJL, kOpen + kUnit720 + kA4 + "ESC U 00 | ESC ( i 01 | ESC ( K 00 01 | ESC ( D a0 05 02 02 | ESC ( e 00 11"},
-  {"fam=11", EJL, kOpen + kUnit720 + "ESC ( C e4 20 | ESC ( c 53 00 e4 20 | ESC ( V 53 00 | ESC U 00 | ESC ( i 01 | ESC ( K 00 01 | ESC ( D a0 05 02 02 | ESC ( e 00 11"},
+  {"fam=6 res=720x360", EJL, kOpen + "ESC ( U 04 04 02 a0 05 | ESC ( S 9f 0b 00 00 72 10 00 00 | "
+      "ESC ( c 2a 00 72 10 | ESC ( V 2a 00 | ESC U 00 | ESC ( i 01 | ESC ( D 40 38 28 14 | "
+      "ESC ( e 00 02"},
+  {"fam=7", EJL, kOpen + kUnit720 + kA4 + "ESC U 00 | ESC ( i 01 | ESC ( D 40 38 14 14 | "
+      "ESC ( e 00 02"},
+  {"fam=8", EJL, kOpen + kUnit720 + kA4 + "ESC U 00 | ESC ( i 01 | ESC ( K 00 01 | "
+      "ESC ( D a0 05 02 02 | ESC ( e 00 11"},
+  {"fam=9", EJL, kOpen + kUnit720 + kA4Fam9 + "ESC U 00 | ESC ( i 01 | ESC ( K 00 01 | "
+      "ESC ( D a0 05 02 02 | ESC ( e 00 10"},
+  {"fam=10", EJL, kOpen + kUnit720 + kA4 + "ESC U 00 | ESC ( i 01 | ESC ( K 00 01 | "
+      "ESC ( D a0 05 02 02 | ESC ( e 00 11"},
+  {"fam=11", EJL, kOpen + kUnit720 + kA4Fam11 + "ESC U 00 | ESC ( i 01 | ESC ( K 00 01 | "
+      "ESC ( D a0 05 02 02 | ESC ( e 00 11"},
   {"fam=5000", REMOTE, kOpenMs + kUnit720 + kA4 + "ESC U 00 | " + kNuls + "ESC ( i 01"},
-  {"fam=5500", REMOTE, kOpenMs + kUnit720 + kA4 + "ESC U 00 | " + kNuls + "ESC ( i 01 | ESC ( D 40 38 14 14"},
-  {"fam=9000", REMOTE, kOpenAc + kUnit720 + kA4 + "ESC U 00 | " + kNuls + "ESC ( i 01 | ESC ( D 40 38 14 14 | ESC ( e 00 02"},
-  {"fam=9600", REMOTE, kOpenAc + kUnit720 + kA4 + "ESC U 00 | " + kNuls + "ESC ( i 01 | ESC ( D 40 38 14 14 | ESC ( e 00 02"},
-  {"fam=10000", REMOTE, kOpenAc + kUnit720 + kA4Dim + "ESC ( c 55 00 00 00 56 00 00 00 | ESC ( V 55 00 | ESC U 02 | " + kNuls + "ESC ( i 01 | ESC ( D 40 38 14 14 | ESC ( e 00 02"},
+  {"fam=5500", REMOTE, kOpenMs + kUnit720 + kA4 + "ESC U 00 | " + kNuls + "ESC ( i 01 | "
+      "ESC ( D 40 38 14 14"},
+  {"fam=9000", REMOTE, kOpenAc + kUnit720 + kA4 + "ESC U 00 | " + kNuls + "ESC ( i 01 | "
+      "ESC ( D 40 38 14 14 | ESC ( e 00 02"},
+  {"fam=9600", REMOTE, kOpenAc + kUnit720 + kA4 + "ESC U 00 | " + kNuls + "ESC ( i 01 | "
+      "ESC ( D 40 38 14 14 | ESC ( e 00 02"},
+  {"fam=10000", REMOTE, kOpenAc + kUnit720 + kA4Dim + "ESC ( c 55 00 00 00 56 00 00 00 | "
+      "ESC ( V 55 00 | ESC U 02 | " + kNuls + "ESC ( i 01 | ESC ( D 40 38 14 14 | ESC ( e 00 02"},
   // Numbers no family uses fall into the ranges their value places them in.
   {"fam=0", EJL, kReset + kGraphics + kUnit5 + kA4 + "ESC U 00 | ESC ( i 01"},
   {"fam=12", EJL, kOpen + kUnit720 + kA4 + "ESC U 00 | ESC ( i 01"},
@@ -184,49 +199,90 @@ TEST(PageStart, PaperSizeOfFamily5000)
 // resolution and depth choose.
 // clang-format off
 const StartCase kDotSizes[] = {
-  {"fam=2 res=720x360", EJL, kReset + kGraphics + "ESC ( U 0a | ESC ( C 72 10 | ESC ( c 2a 00 72 10 | ESC ( V 2a 00 | ESC U 00 | ESC ( i 01"},
-  {"fam=2 res=360x720", EJL, kReset + kGraphics + kUnit5 + kA4 + "ESC U 00 | ESC ( i 01 | ESC ( e 00 01"},
-  {"fam=3 res=360x720", EJL, kReset + kGraphics + kUnit5 + kA4 + "ESC U 00 | ESC ( i 01 | ESC ( e 00 01"},
-  {"fam=4 res=360x720", EJL, kOpen + kUnit5 + kA4 + "ESC U 00 | ESC ( i 01 | ESC ( K 00 01 | ESC ( e 00 02"},
-  {"fam=4 res=360x720 media=Transparency", EJL, kOpen + kUnit5 + kA4 + "ESC U 00 | ESC ( i 01 | ESC ( K 00 01 | ESC ( e 00 03"},
-  {"fam=4 media=Plain", EJL, kOpen + kUnit5 + kA4 + "ESC U 01 | ESC ( i 01 | ESC ( K 00 01 | ESC ( e 00 01"},
-  {"fam=4 media=Transparency", EJL, kOpen + kUnit5 + kA4 + "ESC U 00 | ESC ( i 01 | ESC ( K 00 01 | ESC ( e 00 01"},
-  {"fam=4 space=KCMY", EJL, kOpen + kUnit5 + kA4 + "ESC U 00 | ESC ( i 01 | ESC ( K 00 02 | ESC ( e 00 02"},
+  {"fam=2 res=720x360", EJL, kReset + kGraphics + "ESC ( U 0a | ESC ( C 72 10 | "
+      "ESC ( c 2a 00 72 10 | ESC ( V 2a 00 | ESC U 00 | ESC ( i 01"},
+  {"fam=2 res=360x720", EJL, kReset + kGraphics + kUnit5 + kA4 + "ESC U 00 | ESC ( i 01 | "
+      "ESC ( e 00 01"},
+  {"fam=3 res=360x720", EJL, kReset + kGraphics + kUnit5 + kA4 + "ESC U 00 | ESC ( i 01 | "
+      "ESC ( e 00 01"},
+  {"fam=4 res=360x720", EJL, kOpen + kUnit5 + kA4 + "ESC U 00 | ESC ( i 01 | ESC ( K 00 01 | "
+      "ESC ( e 00 02"},
+  {"fam=4 res=360x720 media=Transparency", EJL, kOpen + kUnit5 + kA4 + "ESC U 00 | ESC ( i 01 | "
+      "ESC ( K 00 01 | ESC ( e 00 03"},
+  {"fam=4 media=Plain", EJL, kOpen + kUnit5 + kA4 + "ESC U 01 | ESC ( i 01 | ESC ( K 00 01 | "
+      "ESC ( e 00 01"},
+  {"fam=4 media=Transparency", EJL, kOpen + kUnit5 + kA4 + "ESC U 00 | ESC ( i 01 | "
+      "ESC ( K 00 01 | ESC ( e 00 01"},
+  {"fam=4 space=KCMY", EJL, kOpen + kUnit5 + kA4 + "ESC U 00 | ESC ( i 01 | ESC ( K 00 02 | "
+      "ESC ( e 00 02"},
   {"fam=5 res=360x720", EJL, kOpen + kUnit5 + kA4 + "ESC U 00 | ESC ( i 01 | ESC ( e 00 02"},
-  {"fam=5 res=360x720 media=Transparency", EJL, kOpen + kUnit5 + kA4 + "ESC U 00 | ESC ( i 01 | ESC ( e 00 03"},
+  {"fam=5 res=360x720 media=Transparency", EJL, kOpen + kUnit5 + kA4 + "ESC U 00 | ESC ( i 01 | "
+      "ESC ( e 00 03"},
   {"fam=5 media=Plain", EJL, kOpen + kUnit5 + kA4 + "ESC U 01 | ESC ( i 01 | ESC ( e 00 01"},
-  {"fam=7 res=360x720", EJL, kOpen + kUnit360 + kA4 + "ESC U 00 | ESC ( i 01 | ESC ( D 40 38 14 28 | ESC ( e 00 02"},
-  {"fam=7 res=360x720 media=Transparency", EJL, kOpen + kUnit360 + kA4 + "ESC U 00 | ESC ( i 01 | ESC ( D 40 38 14 28 | ESC ( e 00 03"},
-  {"fam=7 media=Plain", EJL, kOpen + kUnit720 + kA4 + "ESC U 01 | ESC ( i 01 | ESC ( D 40 38 14 14 | ESC ( e 00 01"},
-  {"fam=7 media=Transparency", EJL, kOpen + kUnit720 + kA4 + "ESC U 00 | ESC ( i 01 | ESC ( D 40 38 14 14 | ESC ( e 00 01"},
-  {"fam=7 comp=1", EJL, kOpen + kUnit720 + kA4 + "ESC U 00 | ESC ( i 01 | ESC ( D 40 38 14 14 | ESC ( e 00 02"},
-  {"fam=7 res=1440x720 media=Plain", EJL, kOpen + kUnit1440 + kA4 + "ESC U 01 | ESC ( i 03 | ESC ( D 40 38 14 0a | ESC ( e 00 04"},
-  {"fam=7 res=1440x720", EJL, kOpen + kUnit1440 + kA4 + "ESC U 00 | ESC ( i 03 | ESC ( D 40 38 14 0a | ESC ( e 00 01"},
-  {"fam=7 res=2880x720", EJL, kOpen + kUnit2880 + kA4 + "ESC U 00 | ESC ( i 03 | ESC ( D 40 38 14 05 | ESC ( e 00 12"},
-  {"fam=7 media=PlainPaper", EJL, kOpen + kUnit720 + kA4 + "ESC U 00 | ESC ( i 01 | ESC ( D 40 38 14 14 | ESC ( e 00 02"},
-  {"fam=8 res=360x720", EJL, kOpen + kUnit360 + kA4 + "ESC U 00 | ESC ( i 01 | ESC ( K 00 01 | ESC ( D a0 05 02 04 | ESC ( e 00 12"},
-  {"fam=8 media=Plain", EJL, kOpen + kUnit720 + kA4 + "ESC U 01 | ESC ( i 01 | ESC ( K 00 01 | ESC ( D a0 05 02 02 | ESC ( e 00 13"},
-  {"fam=8 res=1440x720 media=Transparency", EJL, kOpen + kUnit1440 + kA4 + "ESC U 00 | ESC ( i 03 | ESC ( K 00 01 | ESC ( D a0 05 02 01 | ESC ( e 00 13"},
-  {"fam=8 res=1440x720", EJL, kOpen + kUnit1440 + kA4 + "ESC U 00 | ESC ( i 03 | ESC ( K 00 01 | ESC ( D a0 05 02 01 | ESC ( e 00 11"},
+  {"fam=7 res=360x720", EJL, kOpen + kUnit360 + kA4 + "ESC U 00 | ESC ( i 01 | "
+      "ESC ( D 40 38 14 28 | ESC ( e 00 02"},
+  {"fam=7 res=360x720 media=Transparency", EJL, kOpen + kUnit360 + kA4 + "ESC U 00 | ESC ( i 01 | "
+      "ESC ( D 40 38 14 28 | ESC ( e 00 03"},
+  {"fam=7 media=Plain", EJL, kOpen + kUnit720 + kA4 + "ESC U 01 | ESC ( i 01 | "
+      "ESC ( D 40 38 14 14 | ESC ( e 00 01"},
+  {"fam=7 media=Transparency", EJL, kOpen + kUnit720 + kA4 + "ESC U 00 | ESC ( i 01 | "
+      "ESC ( D 40 38 14 14 | ESC ( e 00 01"},
+  {"fam=7 comp=1", EJL, kOpen + kUnit720 + kA4 + "ESC U 00 | ESC ( i 01 | ESC ( D 40 38 14 14 | "
+      "ESC ( e 00 02"},
+  {"fam=7 res=1440x720 media=Plain", EJL, kOpen + kUnit1440 + kA4 + "ESC U 01 | ESC ( i 03 | "
+      "ESC ( D 40 38 14 0a | ESC ( e 00 04"},
+  {"fam=7 res=1440x720", EJL, kOpen + kUnit1440 + kA4 + "ESC U 00 | ESC ( i 03 | "
+      "ESC ( D 40 38 14 0a | ESC ( e 00 01"},
+  {"fam=7 res=2880x720", EJL, kOpen + kUnit2880 + kA4 + "ESC U 00 | ESC ( i 03 | "
+      "ESC ( D 40 38 14 05 | ESC ( e 00 12"},
+  {"fam=7 media=PlainPaper", EJL, kOpen + kUnit720 + kA4 + "ESC U 00 | ESC ( i 01 | "
+      "ESC ( D 40 38 14 14 | ESC ( e 00 02"},
+  {"fam=8 res=360x720", EJL, kOpen + kUnit360 + kA4 + "ESC U 00 | ESC ( i 01 | ESC ( K 00 01 | "
+      "ESC ( D a0 05 02 04 | ESC ( e 00 12"},
+  {"fam=8 media=Plain", EJL, kOpen + kUnit720 + kA4 + "ESC U 01 | ESC ( i 01 | ESC ( K 00 01 | "
+      "ESC ( D a0 05 02 02 | ESC ( e 00 13"},
+  {"fam=8 res=1440x720 media=Transparency", EJL, kOpen + kUnit1440 + kA4 + "ESC U 00 | "
+      "ESC ( i 03 | ESC ( K 00 01 | ESC ( D a0 05 02 01 | ESC ( e 00 13"},
+  {"fam=8 res=1440x720", EJL, kOpen + kUnit1440 + kA4 + "ESC U 00 | ESC ( i 03 | ESC ( K 00 01 | "
+      "ESC ( D a0 05 02 01 | ESC ( e 00 11"},
   // At 2880 dpi a raster unit of 1/1440 inch would space the dots 0 apart:
   // families 8 to 11 count it in 1/2880 inch there.
-  {"fam=8 res=2880x720", EJL, kOpen + kUnit2880 + kA4 + "ESC U 00 | ESC ( i 03 | ESC ( K 00 01 | ESC ( D 40 0b 04 01 | ESC ( e 00 10"},
-  {"fam=9 res=360x720", EJL, kOpen + kUnit360 + "ESC ( C e4 20 | ESC ( c 51 00 e4 20 | ESC ( V 51 00 | ESC U 00 | ESC ( i 01 | ESC ( K 00 01 | ESC ( D a0 05 02 04 | ESC ( e 00 13"},
-  {"fam=9 res=1440x720 media=Plain", EJL, kOpen + kUnit1440 + "ESC ( C e4 20 | ESC ( c 51 00 e4 20 | ESC ( V 51 00 | ESC U 01 | ESC ( i 03 | ESC ( K 00 01 | ESC ( D a0 05 02 01 | ESC ( e 00 10"},
-  {"fam=9 res=2880x720", EJL, kOpen + kUnit2880 + "ESC ( C e4 20 | ESC ( c 51 00 e4 20 | ESC ( V 51 00 | ESC U 00 | ESC ( i 03 | ESC ( K 00 01 | ESC ( D 40 0b 04 01 | ESC ( e 00 10"},
-  {"fam=10 res=360x720", EJL, kOpen + kUnit360 + kA4 + "ESC U 00 | ESC ( i 01 | ESC ( K 00 01 | ESC ( D a0 05 02 04 | ESC ( e 00 12"},
-  {"fam=10 res=1440x720", EJL, kOpen + kUnit1440 + kA4 + "ESC U 00 | ESC ( i 03 | ESC ( K 00 01 | ESC ( D a0 05 02 01 | ESC ( e 00 11"},
-  {"fam=10 res=2880x720", EJL, kOpen + kUnit2880 + kA4 + "ESC U 00 | ESC ( i 03 | ESC ( K 00 01 | ESC ( D 40 0b 04 01 | ESC ( e 00 10"},
-  {"fam=11 res=360x720", EJL, kOpen + kUnit360 + "ESC ( C e4 20 | ESC ( c 53 00 e4 20 | ESC ( V 53 00 | ESC U 00 | ESC ( i 01 | ESC ( K 00 01 | ESC ( D a0 05 02 04 | ESC ( e 00 12"},
-  {"fam=11 media=Plain", EJL, kOpen + kUnit720 + "ESC ( C e4 20 | ESC ( c 53 00 e4 20 | ESC ( V 53 00 | ESC U 01 | ESC ( i 01 | ESC ( K 00 01 | ESC ( D a0 05 02 02 | ESC ( e 00 14"},
-  {"fam=11 media=Transparency", EJL, kOpen + kUnit720 + "ESC ( C e4 20 | ESC ( c 53 00 e4 20 | ESC ( V 53 00 | ESC U 00 | ESC ( i 01 | ESC ( K 00 01 | ESC ( D a0 05 02 02 | ESC ( e 00 14"},
-  {"fam=11 res=1440x720", EJL, kOpen + kUnit1440 + "ESC ( C e4 20 | ESC ( c 53 00 e4 20 | ESC ( V 53 00 | ESC U 00 | ESC ( i 03 | ESC ( K 00 01 | ESC ( D a0 05 02 01 | ESC ( e 00 11"},
-  {"fam=11 res=2880x720", EJL, kOpen + kUnit2880 + "ESC ( C e4 20 | ESC ( c 53 00 e4 20 | ESC ( V 53 00 | ESC U 00 | ESC ( i 03 | ESC ( K 00 01 | ESC ( D 40 0b 04 01 | ESC ( e 00 10"},
-  {"fam=5500 comp=2", REMOTE, kOpenMs + kUnit720 + kA4 + "ESC U 00 | " + kNuls + "ESC ( i 01 | ESC ( D 40 38 14 14"},
-  {"fam=9000 res=1440x720 media=Plain", REMOTE, kOpenAc + kUnit1440 + kA4 + "ESC U 01 | " + kNuls + "ESC ( i 03 | ESC ( D 40 38 14 0a | ESC ( e 00 04"},
-  {"fam=9600 res=360x720 media=Transparency", REMOTE, kOpenAc + kUnit360 + kA4 + "ESC U 00 | " + kNuls + "ESC ( i 01 | ESC ( D 40 38 14 28 | ESC ( e 00 03"},
-  {"fam=10000 res=2880x720", REMOTE, kOpenAc + kUnit2880 + kA4Dim + "ESC ( c 55 00 00 00 56 00 00 00 | ESC ( V 55 00 | ESC U 02 | " + kNuls + "ESC ( i 03 | ESC ( D 40 38 14 05 | ESC ( e 00 12"},
-  {"fam=10000 media=Plain", REMOTE, kOpenAc + kUnit720 + kA4Dim + "ESC ( c 55 00 00 00 56 00 00 00 | ESC ( V 55 00 | ESC U 02 | " + kNuls + "ESC ( i 01 | ESC ( D 40 38 14 14 | ESC ( e 00 01"},
+  {"fam=8 res=2880x720", EJL, kOpen + kUnit2880 + kA4 + "ESC U 00 | ESC ( i 03 | ESC ( K 00 01 | "
+      "ESC ( D 40 0b 04 01 | ESC ( e 00 10"},
+  {"fam=9 res=360x720", EJL, kOpen + kUnit360 + kA4Fam9 + "ESC U 00 | ESC ( i 01 | "
+      "ESC ( K 00 01 | ESC ( D a0 05 02 04 | ESC ( e 00 13"},
+  {"fam=9 res=1440x720 media=Plain", EJL, kOpen + kUnit1440 + kA4Fam9 + "ESC U 01 | ESC ( i 03 | "
+      "ESC ( K 00 01 | ESC ( D a0 05 02 01 | ESC ( e 00 10"},
+  {"fam=9 res=2880x720", EJL, kOpen + kUnit2880 + kA4Fam9 + "ESC U 00 | ESC ( i 03 | "
+      "ESC ( K 00 01 | ESC ( D 40 0b 04 01 | ESC ( e 00 10"},
+  {"fam=10 res=360x720", EJL, kOpen + kUnit360 + kA4 + "ESC U 00 | ESC ( i 01 | ESC ( K 00 01 | "
+      "ESC ( D a0 05 02 04 | ESC ( e 00 12"},
+  {"fam=10 res=1440x720", EJL, kOpen + kUnit1440 + kA4 + "ESC U 00 | ESC ( i 03 | ESC ( K 00 01 | "
+      "ESC ( D a0 05 02 01 | ESC ( e 00 11"},
+  {"fam=10 res=2880x720", EJL, kOpen + kUnit2880 + kA4 + "ESC U 00 | ESC ( i 03 | ESC ( K 00 01 | "
+      "ESC ( D 40 0b 04 01 | ESC ( e 00 10"},
+  {"fam=11 res=360x720", EJL, kOpen + kUnit360 + kA4Fam11 + "ESC U 00 | ESC ( i 01 | "
+      "ESC ( K 00 01 | ESC ( D a0 05 02 04 | ESC ( e 00 12"},
+  {"fam=11 media=Plain", EJL, kOpen + kUnit720 + kA4Fam11 + "ESC U 01 | ESC ( i 01 | "
+      "ESC ( K 00 01 | ESC ( D a0 05 02 02 | ESC ( e 00 14"},
+  {"fam=11 media=Transparency", EJL, kOpen + kUnit720 + kA4Fam11 + "ESC U 00 | ESC ( i 01 | "
+      "ESC ( K 00 01 | ESC ( D a0 05 02 02 | ESC ( e 00 14"},
+  {"fam=11 res=1440x720", EJL, kOpen + kUnit1440 + kA4Fam11 + "ESC U 00 | ESC ( i 03 | "
+      "ESC ( K 00 01 | ESC ( D a0 05 02 01 | ESC ( e 00 11"},
+  {"fam=11 res=2880x720", EJL, kOpen + kUnit2880 + kA4Fam11 + "ESC U 00 | ESC ( i 03 | "
+      "ESC ( K 00 01 | ESC ( D 40 0b 04 01 | ESC ( e 00 10"},
+  {"fam=5500 comp=2", REMOTE, kOpenMs + kUnit720 + kA4 + "ESC U 00 | " + kNuls + "ESC ( i 01 | "
+      "ESC ( D 40 38 14 14"},
+  {"fam=9000 res=1440x720 media=Plain", REMOTE, kOpenAc + kUnit1440 + kA4 + "ESC U 01 | " +
+      kNuls + "ESC ( i 03 | ESC ( D 40 38 14 0a | ESC ( e 00 04"},
+  {"fam=9600 res=360x720 media=Transparency", REMOTE, kOpenAc + kUnit360 + kA4 + "ESC U 00 | " +
+      kNuls + "ESC ( i 01 | ESC ( D 40 38 14 28 | ESC ( e 00 03"},
+  {"fam=10000 res=2880x720", REMOTE, kOpenAc + kUnit2880 + kA4Dim +
+      "ESC ( c 55 00 00 00 56 00 00 00 | ESC ( V 55 00 | ESC U 02 | " + kNuls + "ESC ( i 03 | "
+      "ESC ( D 40 38 14 05 | ESC ( e 00 12"},
+  {"fam=10000 media=Plain", REMOTE, kOpenAc + kUnit720 + kA4Dim +
+      "ESC ( c 55 00 00 00 56 00 00 00 | ESC ( V 55 00 | ESC U 02 | " + kNuls + "ESC ( i 01 | "
+      "ESC ( D 40 38 14 14 | ESC ( e 00 01"},
 };
 // clang-format on
 
@@ -239,27 +295,54 @@ TEST(PageStart, DotSizeUnitDirectionAndMicroweave)
 // source, the MS paper code and the cutter.
 // clang-format off
 const StartCase kMedia[] = {
-  {"fam=4 pos=2", EJL, kOpen + kUnit5 + kA4 + "ESC U 00 | ESC ( i 01 | ESC ( K 00 01 | ESC ( e 00 02"},
-  {"fam=4 mtype=0x10 pos=2", EJL, Open("SN 00 01 01 | EX 00 00 00 00 05 02 | ") + kUnit5 + kA4 + "ESC U 00 | ESC ( i 01 | ESC ( K 00 01 | ESC ( e 00 02"},
-  {"fam=4 mtype=0xf0", EJL, Open("SN 00 01 f0 | ") + kUnit5 + kA4 + "ESC U 00 | ESC ( i 01 | ESC ( K 00 01 | ESC ( e 00 02"},
-  {"fam=4 mtype=0x5f", EJL, Open("SN 00 00 0f | SN 00 01 05 | ") + kUnit5 + kA4 + "ESC U 00 | ESC ( i 01 | ESC ( K 00 01 | ESC ( e 00 02"},
-  {"fam=4 mtype=0x0f00", EJL, Open("SN 00 01 00 | MT 00 00 0f | ") + kUnit5 + kA4 + "ESC U 00 | ESC ( i 01 | ESC ( K 00 01 | ESC ( e 00 02"},
-  {"fam=4 mtype=0xf000", EJL, Open("SN 00 01 00 | PH 00 0f | ") + kUnit5 + kA4 + "ESC U 00 | ESC ( i 01 | ESC ( K 00 01 | ESC ( e 00 02"},
-  {"fam=4 mtype=0x10000", EJL, Open("SN 00 01 00 | ") + kUnit5 + kA4 + "ESC U 00 | ESC ( i 01 | ESC ( K 00 01 | ESC ( e 00 02"},
-  {"fam=4 mtype=0x1 pos=0x123", EJL, Open("SN 00 00 01 | SN 00 01 00 | EX 00 00 00 00 05 23 | ") + kUnit5 + kA4 + "ESC U 00 | ESC ( i 01 | ESC ( K 00 01 | ESC ( e 00 02"},
-  {"fam=7 mtype=0x23 pos=4", EJL, Open("SN 00 00 03 | SN 00 01 02 | EX 00 00 00 00 05 04 | ") + kUnit720 + kA4 + "ESC U 00 | ESC ( i 01 | ESC ( D 40 38 14 14 | ESC ( e 00 02"},
-  {"fam=12 mtype=0x10 pos=9", EJL, Open("SN 00 01 01 | EX 00 00 00 00 05 09 | ") + kUnit720 + kA4 + "ESC U 00 | ESC ( i 01"},
-  {"fam=3 mtype=0x1203 pos=5", EJL, kReset + kGraphics + kUnit5 + kA4 + "ESC U 00 | ESC ( i 01 | ESC ( e 00 01"},
-  {"fam=5000 mtype=0x1203 pos=0x21", REMOTE, Open("SN 00 00 03 | SN 00 01 00 | PC 00 00 | PP 00 02 01 | MT 00 00 02 | PH 00 01 | MS 00 00 03 00 00 00 00 00 | ") + kUnit720 + kA4 + "ESC U 00 | " + kNuls + "ESC ( i 01"},
-  {"fam=5000 mtype=0x10 pos=47", REMOTE, Open("SN 00 01 01 | PC 00 00 | PP 00 02 0f | MS 00 00 03 00 00 00 00 00 | ") + kUnit720 + kA4 + "ESC U 00 | " + kNuls + "ESC ( i 01"},
-  {"fam=5000 mtype=0x10 pos=48", REMOTE, Open("SN 00 01 01 | PC 00 00 | PP 00 03 00 | MS 00 01 03 00 00 00 00 00 | ") + kUnit720 + kA4 + "ESC U 00 | " + kNuls + "ESC ( i 01"},
-  {"fam=5000 pos=48", REMOTE, Open("MS 00 01 03 00 00 00 00 00 | ") + kUnit720 + kA4 + "ESC U 00 | " + kNuls + "ESC ( i 01"},
+  {"fam=4 pos=2", EJL, kOpen + kUnit5 + kA4 + "ESC U 00 | ESC ( i 01 | ESC ( K 00 01 | "
+      "ESC ( e 00 02"},
+  {"fam=4 mtype=0x10 pos=2", EJL, Open("SN 00 01 01 | EX 00 00 00 00 05 02 | ") + kUnit5 + kA4 +
+      "ESC U 00 | ESC ( i 01 | ESC ( K 00 01 | ESC ( e 00 02"},
+  {"fam=4 mtype=0xf0", EJL, Open("SN 00 01 f0 | ") + kUnit5 + kA4 + "ESC U 00 | ESC ( i 01 | "
+      "ESC ( K 00 01 | ESC ( e 00 02"},
+  {"fam=4 mtype=0x5f", EJL, Open("SN 00 00 0f | SN 00 01 05 | ") + kUnit5 + kA4 + "ESC U 00 | "
+      "ESC ( i 01 | ESC ( K 00 01 | ESC ( e 00 02"},
+  {"fam=4 mtype=0x0f00", EJL, Open("SN 00 01 00 | MT 00 00 0f | ") + kUnit5 + kA4 + "ESC U 00 | "
+      "ESC ( i 01 | ESC ( K 00 01 | ESC ( e 00 02"},
+  {"fam=4 mtype=0xf000", EJL, Open("SN 00 01 00 | PH 00 0f | ") + kUnit5 + kA4 + "ESC U 00 | "
+      "ESC ( i 01 | ESC ( K 00 01 | ESC ( e 00 02"},
+  {"fam=4 mtype=0x10000", EJL, Open("SN 00 01 00 | ") + kUnit5 + kA4 + "ESC U 00 | ESC ( i 01 | "
+      "ESC ( K 00 01 | ESC ( e 00 02"},
+  {"fam=4 mtype=0x1 pos=0x123", EJL,
+      Open("SN 00 00 01 | SN 00 01 00 | EX 00 00 00 00 05 23 | ") + kUnit5 + kA4 + "ESC U 00 | "
+      "ESC ( i 01 | ESC ( K 00 01 | ESC ( e 00 02"},
+  {"fam=7 mtype=0x23 pos=4", EJL, Open("SN 00 00 03 | SN 00 01 02 | EX 00 00 00 00 05 04 | ") +
+      kUnit720 + kA4 + "ESC U 00 | ESC ( i 01 | ESC ( D 40 38 14 14 | ESC ( e 00 02"},
+  {"fam=12 mtype=0x10 pos=9", EJL, Open("SN 00 01 01 | EX 00 00 00 00 05 09 | ") + kUnit720 +
+      kA4 + "ESC U 00 | ESC ( i 01"},
+  {"fam=3 mtype=0x1203 pos=5", EJL, kReset + kGraphics + kUnit5 + kA4 + "ESC U 00 | ESC ( i 01 | "
+      "ESC ( e 00 01"},
+  {"fam=5000 mtype=0x1203 pos=0x21", REMOTE,
+      Open("SN 00 00 03 | SN 00 01 00 | PC 00 00 | PP 00 02 01 | MT 00 00 02 | PH 00 01 | "
+      "MS 00 00 03 00 00 00 00 00 | ") + kUnit720 + kA4 + "ESC U 00 | " + kNuls + "ESC ( i 01"},
+  {"fam=5000 mtype=0x10 pos=47", REMOTE,
+      Open("SN 00 01 01 | PC 00 00 | PP 00 02 0f | MS 00 00 03 00 00 00 00 00 | ") + kUnit720 +
+      kA4 + "ESC U 00 | " + kNuls + "ESC ( i 01"},
+  {"fam=5000 mtype=0x10 pos=48", REMOTE,
+      Open("SN 00 01 01 | PC 00 00 | PP 00 03 00 | MS 00 01 03 00 00 00 00 00 | ") + kUnit720 +
+      kA4 + "ESC U 00 | " + kNuls + "ESC ( i 01"},
+  {"fam=5000 pos=48", REMOTE, Open("MS 00 01 03 00 00 00 00 00 | ") + kUnit720 + kA4 +
+      "ESC U 00 | " + kNuls + "ESC ( i 01"},
   {"fam=5000 cut=1", REMOTE, kOpenMs + kUnit720 + kA4 + "ESC U 00 | " + kNuls + "ESC ( i 01"},
-  {"fam=5500 mtype=0x10", REMOTE, Open("SN 00 01 01 | SN 00 02 00 | SN 00 06 00 | MS 00 00 03 00 00 00 00 00 | ") + kUnit720 + kA4 + "ESC U 00 | " + kNuls + "ESC ( i 01 | ESC ( D 40 38 14 14"},
-  {"fam=7000 mtype=0x10 pos=0x21", REMOTE, Open("SN 00 01 01 | PC 00 00 | PP 00 02 01 | ") + kUnit720 + kA4 + "ESC U 00 | " + kNuls + "ESC ( i 01"},
-  {"fam=9000 mtype=0x10 pos=0x123", REMOTE, Open("SN 00 01 01 | PC 00 00 | PP 00 12 03 | AC 00 00 | ") + kUnit720 + kA4 + "ESC U 00 | " + kNuls + "ESC ( i 01 | ESC ( D 40 38 14 14 | ESC ( e 00 02"},
-  {"fam=9000 cut=1", REMOTE, Open("AC 00 01 | ") + kUnit720 + kA4 + "ESC U 00 | " + kNuls + "ESC ( i 01 | ESC ( D 40 38 14 14 | ESC ( e 00 02"},
-  {"fam=10000 cut=2", REMOTE, Open("AC 00 01 | ") + kUnit720 + kA4Dim + "ESC ( c 55 00 00 00 56 00 00 00 | ESC ( V 55 00 | ESC U 02 | " + kNuls + "ESC ( i 01 | ESC ( D 40 38 14 14 | ESC ( e 00 02"},
+  {"fam=5500 mtype=0x10", REMOTE,
+      Open("SN 00 01 01 | SN 00 02 00 | SN 00 06 00 | MS 00 00 03 00 00 00 00 00 | ") +
+      kUnit720 + kA4 + "ESC U 00 | " + kNuls + "ESC ( i 01 | ESC ( D 40 38 14 14"},
+  {"fam=7000 mtype=0x10 pos=0x21", REMOTE, Open("SN 00 01 01 | PC 00 00 | PP 00 02 01 | ") +
+      kUnit720 + kA4 + "ESC U 00 | " + kNuls + "ESC ( i 01"},
+  {"fam=9000 mtype=0x10 pos=0x123", REMOTE,
+      Open("SN 00 01 01 | PC 00 00 | PP 00 12 03 | AC 00 00 | ") + kUnit720 + kA4 + "ESC U 00 | "
+      "" + kNuls + "ESC ( i 01 | ESC ( D 40 38 14 14 | ESC ( e 00 02"},
+  {"fam=9000 cut=1", REMOTE, Open("AC 00 01 | ") + kUnit720 + kA4 + "ESC U 00 | " + kNuls +
+      "ESC ( i 01 | ESC ( D 40 38 14 14 | ESC ( e 00 02"},
+  {"fam=10000 cut=2", REMOTE, Open("AC 00 01 | ") + kUnit720 + kA4Dim +
+      "ESC ( c 55 00 00 00 56 00 00 00 | ESC ( V 55 00 | ESC U 02 | " + kNuls + "ESC ( i 01 | "
+      "ESC ( D 40 38 14 14 | ESC ( e 00 02"},
 };
 // clang-format on
 
@@ -272,19 +355,36 @@ TEST(PageStart, RemoteModeMediaSettings)
 // PPD's page sizes and the page's own length.
 // clang-format off
 const StartCase kPaper[] = {
-  {"fam=10000 size=612x792", REMOTE, kOpenAc + kUnit720 + "ESC ( S e8 17 00 00 f0 1e 00 00 | ESC ( c 55 00 00 00 56 00 00 00 | ESC ( V 55 00 | ESC U 02 | " + kNuls + "ESC ( i 01 | ESC ( D 40 38 14 14 | ESC ( e 00 02"},
-  {"fam=7 ppd=low", EJL, kOpen + kUnit720 + kA4Dim + kA4Top + "ESC U 00 | ESC ( i 01 | ESC ( D 40 38 14 14 | ESC ( e 00 02"},
-  {"fam=7 ppd=lowsecond", EJL, kOpen + kUnit720 + kA4 + "ESC U 00 | ESC ( i 01 | ESC ( D 40 38 14 14 | ESC ( e 00 02"},
-  {"fam=7 ppd=one", EJL, kOpen + kUnit720 + "ESC ( C e4 20 | ESC ( c 00 00 e4 20 | ESC ( V 00 00 | ESC U 00 | ESC ( i 01 | ESC ( D 40 38 14 14 | ESC ( e 00 02"},
-  {"fam=7 ppd=onelow", EJL, kOpen + kUnit720 + kA4Dim + "ESC ( c 00 00 e4 20 | ESC ( V 00 00 | ESC U 00 | ESC ( i 01 | ESC ( D 40 38 14 14 | ESC ( e 00 02"},
-  {"fam=7 ppd=none", EJL, kOpen + kUnit720 + "ESC ( C e4 20 | ESC ( c 00 00 e4 20 | ESC ( V 00 00 | ESC U 00 | ESC ( i 01 | ESC ( D 40 38 14 14 | ESC ( e 00 02"},
-  {"fam=9 ppd=none", EJL, kOpen + kUnit720 + "ESC ( C e4 20 | ESC ( c 00 00 e4 20 | ESC ( V 00 00 | ESC U 00 | ESC ( i 01 | ESC ( K 00 01 | ESC ( D a0 05 02 02 | ESC ( e 00 10"},
-  {"fam=10000 ppd=none", REMOTE, kOpenAc + kUnit720 + kA4Dim + "ESC ( c 00 00 00 00 01 00 00 00 | ESC ( V 00 00 | ESC U 02 | " + kNuls + "ESC ( i 01 | ESC ( D 40 38 14 14 | ESC ( e 00 02"},
-  {"fam=7 ppd=tall", EJL, kOpen + kUnit720 + "ESC ( C e4 20 | ESC ( c b0 ff e4 20 | ESC ( V b0 ff | ESC U 00 | ESC ( i 01 | ESC ( D 40 38 14 14 | ESC ( e 00 02"},
-  {"fam=9 ppd=tall", EJL, kOpen + kUnit720 + "ESC ( C e4 20 | ESC ( c 00 00 e4 20 | ESC ( V 00 00 | ESC U 00 | ESC ( i 01 | ESC ( K 00 01 | ESC ( D a0 05 02 02 | ESC ( e 00 10"},
-  {"fam=7 ppd=three size=612x792", EJL, kOpen + kUnit720 + "ESC ( C f0 1e | ESC ( c b4 00 f0 1e | ESC ( V b4 00 | ESC U 00 | ESC ( i 01 | ESC ( D 40 38 14 14 | ESC ( e 00 02"},
-  {"fam=10000 size=612x7000", REMOTE, kOpenAc + kUnit720 + "ESC ( S e8 17 00 00 70 11 01 00 | ESC ( c 55 00 00 00 56 00 00 00 | ESC ( V 55 00 | ESC U 02 | " + kNuls + "ESC ( i 01 | ESC ( D 40 38 14 14 | ESC ( e 00 02"},
-  {"fam=10000 h=5", REMOTE, kOpenAc + kUnit720 + kA4Dim + "ESC ( c 55 00 00 00 5a 00 00 00 | ESC ( V 55 00 | ESC U 02 | " + kNuls + "ESC ( i 01 | ESC ( D 40 38 14 14 | ESC ( e 00 02"},
+  {"fam=10000 size=612x792", REMOTE, kOpenAc + kUnit720 + "ESC ( S e8 17 00 00 f0 1e 00 00 | "
+      "ESC ( c 55 00 00 00 56 00 00 00 | ESC ( V 55 00 | ESC U 02 | " + kNuls + "ESC ( i 01 | "
+      "ESC ( D 40 38 14 14 | ESC ( e 00 02"},
+  {"fam=7 ppd=low", EJL, kOpen + kUnit720 + kA4Dim + kA4Top + "ESC U 00 | ESC ( i 01 | "
+      "ESC ( D 40 38 14 14 | ESC ( e 00 02"},
+  {"fam=7 ppd=lowsecond", EJL, kOpen + kUnit720 + kA4 + "ESC U 00 | ESC ( i 01 | "
+      "ESC ( D 40 38 14 14 | ESC ( e 00 02"},
+  {"fam=7 ppd=one", EJL, kOpen + kUnit720 + "ESC ( C e4 20 | ESC ( c 00 00 e4 20 | "
+      "ESC ( V 00 00 | ESC U 00 | ESC ( i 01 | ESC ( D 40 38 14 14 | ESC ( e 00 02"},
+  {"fam=7 ppd=onelow", EJL, kOpen + kUnit720 + kA4Dim + "ESC ( c 00 00 e4 20 | ESC ( V 00 00 | "
+      "ESC U 00 | ESC ( i 01 | ESC ( D 40 38 14 14 | ESC ( e 00 02"},
+  {"fam=7 ppd=none", EJL, kOpen + kUnit720 + "ESC ( C e4 20 | ESC ( c 00 00 e4 20 | "
+      "ESC ( V 00 00 | ESC U 00 | ESC ( i 01 | ESC ( D 40 38 14 14 | ESC ( e 00 02"},
+  {"fam=9 ppd=none", EJL, kOpen + kUnit720 + "ESC ( C e4 20 | ESC ( c 00 00 e4 20 | "
+      "ESC ( V 00 00 | ESC U 00 | ESC ( i 01 | ESC ( K 00 01 | ESC ( D a0 05 02 02 | "
+      "ESC ( e 00 10"},
+  {"fam=10000 ppd=none", REMOTE, kOpenAc + kUnit720 + kA4Dim + "ESC ( c 00 00 00 00 01 00 00 00 | "
+      "ESC ( V 00 00 | ESC U 02 | " + kNuls + "ESC ( i 01 | ESC ( D 40 38 14 14 | ESC ( e 00 02"},
+  {"fam=7 ppd=tall", EJL, kOpen + kUnit720 + "ESC ( C e4 20 | ESC ( c b0 ff e4 20 | "
+      "ESC ( V b0 ff | ESC U 00 | ESC ( i 01 | ESC ( D 40 38 14 14 | ESC ( e 00 02"},
+  {"fam=9 ppd=tall", EJL, kOpen + kUnit720 + "ESC ( C e4 20 | ESC ( c 00 00 e4 20 | "
+      "ESC ( V 00 00 | ESC U 00 | ESC ( i 01 | ESC ( K 00 01 | ESC ( D a0 05 02 02 | "
+      "ESC ( e 00 10"},
+  {"fam=7 ppd=three size=612x792", EJL, kOpen + kUnit720 + "ESC ( C f0 1e | ESC ( c b4 00 f0 1e | "
+      "ESC ( V b4 00 | ESC U 00 | ESC ( i 01 | ESC ( D 40 38 14 14 | ESC ( e 00 02"},
+  {"fam=10000 size=612x7000", REMOTE, kOpenAc + kUnit720 + "ESC ( S e8 17 00 00 70 11 01 00 | "
+      "ESC ( c 55 00 00 00 56 00 00 00 | ESC ( V 55 00 | ESC U 02 | " + kNuls + "ESC ( i 01 | "
+      "ESC ( D 40 38 14 14 | ESC ( e 00 02"},
+  {"fam=10000 h=5", REMOTE, kOpenAc + kUnit720 + kA4Dim + "ESC ( c 55 00 00 00 5a 00 00 00 | "
+      "ESC ( V 55 00 | ESC U 02 | " + kNuls + "ESC ( i 01 | ESC ( D 40 38 14 14 | ESC ( e 00 02"},
 };
 // clang-format on
 
@@ -307,23 +407,57 @@ struct ContoneCase
 };
 // clang-format off
 const ContoneCase kContone[] = {
-  {"fam=7 bits=8", EJL, 1, 2, "0 255 0", {{0, 127, 0, 0}, {128, 255, 1, 255}}, kOpen + kUnit720 + kA4 + "ESC U 01 | ESC ( i 01 | ESC ( D 40 38 14 14 | ESC ( e 00 02"},
-  {"fam=7 bits=8 res=360x720", EJL, 1, 2, "0 255 0", {{0, 127, 0, 0}, {128, 255, 1, 255}}, kOpen + kUnit360 + kA4 + "ESC U 01 | ESC ( i 01 | ESC ( D 40 38 14 28 | ESC ( e 00 02"},
-  {"fam=7 bits=8 res=1440x720", EJL, 1, 2, "0 383 0", {{0, 126, 0, 0}, {127, 255, 1, 383}}, kOpen + kUnit1440 + kA4 + "ESC U 00 | ESC ( i 03 | ESC ( D 40 38 14 0a | ESC ( e 00 01"},
-  {"fam=6 bits=8", EJL, 2, 4, "0 115 173", {{0, 57, 0, 0}, {58, 144, 1, 115}, {145, 214, 2, 173}, {215, 255, 3, 255}}, kOpen + kUnit720 + kA4Dim + kA4Top + "ESC U 01 | ESC ( i 02 | ESC ( D 40 38 14 14 | ESC ( e 00 10"},
-  {"fam=6 bits=8 res=1440x720", EJL, 2, 4, "0 173 260", {{0, 86, 0, 0}, {87, 213, 1, 173}, {214, 255, 2, 260}}, kOpen + kUnit1440 + kA4Dim + kA4Top + "ESC U 00 | ESC ( i 03 | ESC ( D 40 38 14 0a | ESC ( e 00 10"},
-  {"fam=6 bits=8 res=2880x720", EJL, 2, 4, "0 230 346", {{0, 115, 0, 0}, {116, 241, 1, 230}, {242, 255, 2, 346}}, kOpen + kUnit2880 + kA4Dim + kA4Top + "ESC U 00 | ESC ( i 03 | ESC ( D 40 38 14 05 | ESC ( e 00 12"},
-  {"fam=7 bits=8 comp=2", EJL, 2, 4, "0 140 255", {{0, 70, 0, 0}, {71, 197, 1, 140}, {198, 255, 2, 255}}, kOpen + kUnit720 + kA4 + "ESC U 01 | ESC ( i 02 | ESC ( D 40 38 14 14 | ESC ( e 00 10"},
-  {"fam=7 bits=8 comp=2 res=720x360", EJL, 2, 4, "0 140 255", {{0, 70, 0, 0}, {71, 197, 1, 140}, {198, 255, 2, 255}}, kOpen + "ESC ( U 04 04 02 a0 05 | ESC ( C 72 10 | ESC ( c 2a 00 72 10 | ESC ( V 2a 00 | ESC U 01 | ESC ( i 01 | ESC ( D 40 38 28 14 | ESC ( e 00 10"},
-  {"fam=7 bits=8 comp=2 res=1440x720", EJL, 2, 4, "0 210 383", {{0, 105, 0, 0}, {106, 231, 1, 210}, {232, 255, 2, 383}}, kOpen + kUnit1440 + kA4 + "ESC U 00 | ESC ( i 03 | ESC ( D 40 38 14 0a | ESC ( e 00 10"},
-  {"fam=8 bits=8 comp=2 res=360x720", EJL, 2, 4, "0 127 191", {{0, 63, 0, 0}, {64, 159, 1, 127}, {160, 223, 2, 191}, {224, 255, 3, 255}}, kOpen + kUnit360 + kA4 + "ESC U 01 | ESC ( i 01 | ESC ( K 00 01 | ESC ( D a0 05 02 04 | ESC ( e 00 12"},
-  {"fam=8999 bits=8", REMOTE, 1, 2, "0 255 0", {{0, 127, 0, 0}, {128, 255, 1, 255}}, kOpen + kUnit720 + kA4 + "ESC U 01 | " + kNuls + "ESC ( i 01"},
-  {"fam=9000 bits=8 media=Plain", REMOTE, 1, 2, "0 283 0", {{0, 126, 0, 0}, {127, 255, 1, 283}}, kOpenAc + kUnit720 + kA4 + "ESC U 01 | " + kNuls + "ESC ( i 01 | ESC ( D 40 38 14 14 | ESC ( e 00 01"},
-  {"fam=9000 bits=8 media=Glossy", REMOTE, 1, 2, "0 255 0", {{0, 127, 0, 0}, {128, 255, 1, 255}}, kOpenAc + kUnit720 + kA4 + "ESC U 00 | " + kNuls + "ESC ( i 01 | ESC ( D 40 38 14 14 | ESC ( e 00 02"},
-  {"fam=10000 bits=8", REMOTE, 1, 2, "0 106 213", {{0, 53, 0, 0}, {54, 255, 1, 106}}, kOpenAc + kUnit720 + kA4Dim + "ESC ( c 55 00 00 00 56 00 00 00 | ESC ( V 55 00 | ESC U 02 | " + kNuls + "ESC ( i 01 | ESC ( D 40 38 14 14 | ESC ( e 00 02"},
-  {"fam=10000 bits=8 comp=2 res=360x720", REMOTE, 2, 4, "0 85 170", {{0, 42, 0, 0}, {43, 127, 1, 85}, {128, 212, 2, 170}, {213, 255, 3, 255}}, kOpenAc + kUnit360 + kA4Dim + "ESC ( c 55 00 00 00 56 00 00 00 | ESC ( V 55 00 | ESC U 02 | " + kNuls + "ESC ( i 01 | ESC ( D 40 38 14 28 | ESC ( e 00 10"},
-  {"fam=5500 bits=8 mtype=0x10 res=1440x720", REMOTE, 2, 4, "0 210 383", {{0, 105, 0, 0}, {106, 231, 1, 210}, {232, 255, 2, 383}}, Open("SN 00 01 01 | SN 00 02 02 | SN 00 06 01 | MS 00 00 03 00 00 00 00 00 | ") + kUnit1440 + kA4 + "ESC U 00 | " + kNuls + "ESC ( i 03 | ESC ( D 40 38 14 0a | ESC ( e 00 10"},
-  {"fam=5500 bits=8 res=1440x720", REMOTE, 2, 4, "0 210 383", {{0, 105, 0, 0}, {106, 231, 1, 210}, {232, 255, 2, 383}}, kOpenMs + kUnit1440 + kA4 + "ESC U 00 | " + kNuls + "ESC ( i 03 | ESC ( D 40 38 14 0a | ESC ( e 00 10"},
+  {"fam=7 bits=8", EJL, 1, 2, "0 255 0", {{0, 127, 0, 0}, {128, 255, 1, 255}}, kOpen + kUnit720 +
+      kA4 + "ESC U 01 | ESC ( i 01 | ESC ( D 40 38 14 14 | ESC ( e 00 02"},
+  {"fam=7 bits=8 res=360x720", EJL, 1, 2, "0 255 0", {{0, 127, 0, 0}, {128, 255, 1, 255}},
+      kOpen + kUnit360 + kA4 + "ESC U 01 | ESC ( i 01 | ESC ( D 40 38 14 28 | ESC ( e 00 02"},
+  {"fam=7 bits=8 res=1440x720", EJL, 1, 2, "0 383 0", {{0, 126, 0, 0}, {127, 255, 1, 383}},
+      kOpen + kUnit1440 + kA4 + "ESC U 00 | ESC ( i 03 | ESC ( D 40 38 14 0a | ESC ( e 00 01"},
+  {"fam=6 bits=8", EJL, 2, 4, "0 115 173",
+      {{0, 57, 0, 0}, {58, 144, 1, 115}, {145, 214, 2, 173}, {215, 255, 3, 255}}, kOpen +
+      kUnit720 + kA4Dim + kA4Top + "ESC U 01 | ESC ( i 02 | ESC ( D 40 38 14 14 | ESC ( e 00 10"},
+  {"fam=6 bits=8 res=1440x720", EJL, 2, 4, "0 173 260",
+      {{0, 86, 0, 0}, {87, 213, 1, 173}, {214, 255, 2, 260}}, kOpen + kUnit1440 + kA4Dim +
+      kA4Top + "ESC U 00 | ESC ( i 03 | ESC ( D 40 38 14 0a | ESC ( e 00 10"},
+  {"fam=6 bits=8 res=2880x720", EJL, 2, 4, "0 230 346",
+      {{0, 115, 0, 0}, {116, 241, 1, 230}, {242, 255, 2, 346}}, kOpen + kUnit2880 + kA4Dim +
+      kA4Top + "ESC U 00 | ESC ( i 03 | ESC ( D 40 38 14 05 | ESC ( e 00 12"},
+  {"fam=7 bits=8 comp=2", EJL, 2, 4, "0 140 255",
+      {{0, 70, 0, 0}, {71, 197, 1, 140}, {198, 255, 2, 255}}, kOpen + kUnit720 + kA4 +
+      "ESC U 01 | ESC ( i 02 | ESC ( D 40 38 14 14 | ESC ( e 00 10"},
+  {"fam=7 bits=8 comp=2 res=720x360", EJL, 2, 4, "0 140 255",
+      {{0, 70, 0, 0}, {71, 197, 1, 140}, {198, 255, 2, 255}}, kOpen + "ESC ( U 04 04 02 a0 05 | "
+      "ESC ( C 72 10 | ESC ( c 2a 00 72 10 | ESC ( V 2a 00 | ESC U 01 | ESC ( i 01 | "
+      "ESC ( D 40 38 28 14 | ESC ( e 00 10"},
+  {"fam=7 bits=8 comp=2 res=1440x720", EJL, 2, 4, "0 210 383",
+      {{0, 105, 0, 0}, {106, 231, 1, 210}, {232, 255, 2, 383}}, kOpen + kUnit1440 + kA4 +
+      "ESC U 00 | ESC ( i 03 | ESC ( D 40 38 14 0a | ESC ( e 00 10"},
+  {"fam=8 bits=8 comp=2 res=360x720", EJL, 2, 4, "0 127 191",
+      {{0, 63, 0, 0}, {64, 159, 1, 127}, {160, 223, 2, 191}, {224, 255, 3, 255}}, kOpen +
+      kUnit360 + kA4 + "ESC U 01 | ESC ( i 01 | ESC ( K 00 01 | ESC ( D a0 05 02 04 | "
+      "ESC ( e 00 12"},
+  {"fam=8999 bits=8", REMOTE, 1, 2, "0 255 0", {{0, 127, 0, 0}, {128, 255, 1, 255}}, kOpen +
+      kUnit720 + kA4 + "ESC U 01 | " + kNuls + "ESC ( i 01"},
+  {"fam=9000 bits=8 media=Plain", REMOTE, 1, 2, "0 283 0", {{0, 126, 0, 0}, {127, 255, 1, 283}},
+      kOpenAc + kUnit720 + kA4 + "ESC U 01 | " + kNuls + "ESC ( i 01 | ESC ( D 40 38 14 14 | "
+      "ESC ( e 00 01"},
+  {"fam=9000 bits=8 media=Glossy", REMOTE, 1, 2, "0 255 0", {{0, 127, 0, 0}, {128, 255, 1, 255}},
+      kOpenAc + kUnit720 + kA4 + "ESC U 00 | " + kNuls + "ESC ( i 01 | ESC ( D 40 38 14 14 | "
+      "ESC ( e 00 02"},
+  {"fam=10000 bits=8", REMOTE, 1, 2, "0 106 213", {{0, 53, 0, 0}, {54, 255, 1, 106}}, kOpenAc +
+      kUnit720 + kA4Dim + "ESC ( c 55 00 00 00 56 00 00 00 | ESC ( V 55 00 | ESC U 02 | " +
+      kNuls + "ESC ( i 01 | ESC ( D 40 38 14 14 | ESC ( e 00 02"},
+  {"fam=10000 bits=8 comp=2 res=360x720", REMOTE, 2, 4, "0 85 170",
+      {{0, 42, 0, 0}, {43, 127, 1, 85}, {128, 212, 2, 170}, {213, 255, 3, 255}}, kOpenAc +
+      kUnit360 + kA4Dim + "ESC ( c 55 00 00 00 56 00 00 00 | ESC ( V 55 00 | ESC U 02 | " +
+      kNuls + "ESC ( i 01 | ESC ( D 40 38 14 28 | ESC ( e 00 10"},
+  {"fam=5500 bits=8 mtype=0x10 res=1440x720", REMOTE, 2, 4, "0 210 383",
+      {{0, 105, 0, 0}, {106, 231, 1, 210}, {232, 255, 2, 383}}, Open("SN 00 01 01 | SN 00 02 02 | "
+      "SN 00 06 01 | MS 00 00 03 00 00 00 00 00 | ") + kUnit1440 + kA4 + "ESC U 00 | " + kNuls +
+      "ESC ( i 03 | ESC ( D 40 38 14 0a | ESC ( e 00 10"},
+  {"fam=5500 bits=8 res=1440x720", REMOTE, 2, 4, "0 210 383",
+      {{0, 105, 0, 0}, {106, 231, 1, 210}, {232, 255, 2, 383}}, kOpenMs + kUnit1440 + kA4 +
+      "ESC U 00 | " + kNuls + "ESC ( i 03 | ESC ( D 40 38 14 0a | ESC ( e 00 10"},
 };
 // clang-format on
 
@@ -377,25 +511,44 @@ TEST(PageStart, BitmapPageOnTwoBitDotsIsRefused)
 // interleave; offset heads move the top.
 // clang-format off
 const StartCase kWoven[] = {
-  {"fam=7 weave=8/7/4", EJL, kOpen + kUnit720 + kA4 + "ESC U 00 | ESC ( i 00 | ESC ( D 40 38 50 14 | ESC ( e 00 02"},
+  {"fam=7 weave=8/7/4", EJL, kOpen + kUnit720 + kA4 + "ESC U 00 | ESC ( i 00 | "
+      "ESC ( D 40 38 50 14 | ESC ( e 00 02"},
   // Offset heads: family 9 raises the first band's top by two passes.
-  {"fam=9 weave=8/7/4", EJL, kOpen + kUnit720 + "ESC ( C e4 20 | ESC ( c 45 00 e4 20 | ESC ( V 45 00 | ESC U 00 | ESC ( i 00 | ESC ( K 00 01 | ESC ( D a0 05 08 02 | ESC ( e 00 10"},
-  {"fam=9 weave=12/12/4", EJL, kOpen + kUnit720 + "ESC ( C e4 20 | ESC ( c 35 00 e4 20 | ESC ( V 35 00 | ESC U 00 | ESC ( i 00 | ESC ( K 00 01 | ESC ( D a0 05 08 02 | ESC ( e 00 10"},
-  {"fam=9 weave=96/96/8", EJL, kOpen + kUnit720 + "ESC ( C e4 20 | ESC ( c 00 00 e4 20 | ESC ( V 00 00 | ESC U 00 | ESC ( i 00 | ESC ( K 00 01 | ESC ( D a0 05 10 02 | ESC ( e 00 10"},
-  {"fam=9 space=KCMY weave=48/48/8", EJL, kOpen + kUnit720 + "ESC ( C e4 20 | ESC ( c 00 00 e4 20 | ESC ( V 00 00 | ESC U 00 | ESC ( i 00 | ESC ( K 00 02 | ESC ( D a0 05 10 02 | ESC ( e 00 10"},
-  {"fam=11 weave=8/7/4", EJL, kOpen + kUnit720 + "ESC ( C e4 20 | ESC ( c 45 00 e4 20 | ESC ( V 45 00 | ESC U 00 | ESC ( i 00 | ESC ( K 00 01 | ESC ( D a0 05 08 02 | ESC ( e 00 11"},
-  {"fam=11 space=KCMY weave=8/7/4", EJL, kOpen + kUnit720 + "ESC ( C e4 20 | ESC ( c 45 00 e4 20 | ESC ( V 45 00 | ESC U 00 | ESC ( i 00 | ESC ( K 00 02 | ESC ( D a0 05 08 02 | ESC ( e 00 11"},
+  {"fam=9 weave=8/7/4", EJL, kOpen + kUnit720 + "ESC ( C e4 20 | ESC ( c 45 00 e4 20 | "
+      "ESC ( V 45 00 | ESC U 00 | ESC ( i 00 | ESC ( K 00 01 | ESC ( D a0 05 08 02 | "
+      "ESC ( e 00 10"},
+  {"fam=9 weave=12/12/4", EJL, kOpen + kUnit720 + "ESC ( C e4 20 | ESC ( c 35 00 e4 20 | "
+      "ESC ( V 35 00 | ESC U 00 | ESC ( i 00 | ESC ( K 00 01 | ESC ( D a0 05 08 02 | "
+      "ESC ( e 00 10"},
+  {"fam=9 weave=96/96/8", EJL, kOpen + kUnit720 + "ESC ( C e4 20 | ESC ( c 00 00 e4 20 | "
+      "ESC ( V 00 00 | ESC U 00 | ESC ( i 00 | ESC ( K 00 01 | ESC ( D a0 05 10 02 | "
+      "ESC ( e 00 10"},
+  {"fam=9 space=KCMY weave=48/48/8", EJL, kOpen + kUnit720 + "ESC ( C e4 20 | "
+      "ESC ( c 00 00 e4 20 | ESC ( V 00 00 | ESC U 00 | ESC ( i 00 | ESC ( K 00 02 | "
+      "ESC ( D a0 05 10 02 | ESC ( e 00 10"},
+  {"fam=11 weave=8/7/4", EJL, kOpen + kUnit720 + "ESC ( C e4 20 | ESC ( c 45 00 e4 20 | "
+      "ESC ( V 45 00 | ESC U 00 | ESC ( i 00 | ESC ( K 00 01 | ESC ( D a0 05 08 02 | "
+      "ESC ( e 00 11"},
+  {"fam=11 space=KCMY weave=8/7/4", EJL, kOpen + kUnit720 + "ESC ( C e4 20 | "
+      "ESC ( c 45 00 e4 20 | ESC ( V 45 00 | ESC U 00 | ESC ( i 00 | ESC ( K 00 02 | "
+      "ESC ( D a0 05 08 02 | ESC ( e 00 11"},
   // Family 10 prints grey with three times the rows at a third of the step,
   // and its raster unit follows the reduced step.
-  {"fam=10 weave=48/48/6", EJL, kOpen + kUnit720 + kA4 + "ESC U 00 | ESC ( i 00 | ESC ( K 00 01 | ESC ( D a0 05 04 02 | ESC ( e 00 11"},
+  {"fam=10 weave=48/48/6", EJL, kOpen + kUnit720 + kA4 + "ESC U 00 | ESC ( i 00 | ESC ( K 00 01 | "
+      "ESC ( D a0 05 04 02 | ESC ( e 00 11"},
   // Two columns: a pre-dithered line of 8 pixels is one byte, as is the row
   // of 4 pixels that each column's band takes (the bitmap goes to column 0).
-  {"fam=4 w=8 weave=32/32/204", EJL, kOpen + kUnit5 + kA4 + "ESC U 00 | ESC ( i 00 | ESC ( K 00 01 | ESC ( e 00 02"},
-  {"fam=7 w=8 res=1440x720 media=Plain weave=16/16/208", EJL, kOpen + kUnit1440 + kA4 + "ESC U 01 | ESC ( i 00 | ESC ( D 40 38 a0 14 | ESC ( e 00 04"},
-  {"fam=7 space=KCMYcm weave=4/4/2", EJL, kOpen + kUnit720 + kA4 + "ESC U 00 | ESC ( i 00 | ESC ( D 40 38 28 14 | ESC ( e 00 02"},
+  {"fam=4 w=8 weave=32/32/204", EJL, kOpen + kUnit5 + kA4 + "ESC U 00 | ESC ( i 00 | "
+      "ESC ( K 00 01 | ESC ( e 00 02"},
+  {"fam=7 w=8 res=1440x720 media=Plain weave=16/16/208", EJL, kOpen + kUnit1440 + kA4 +
+      "ESC U 01 | ESC ( i 00 | ESC ( D 40 38 a0 14 | ESC ( e 00 04"},
+  {"fam=7 space=KCMYcm weave=4/4/2", EJL, kOpen + kUnit720 + kA4 + "ESC U 00 | ESC ( i 00 | "
+      "ESC ( D 40 38 28 14 | ESC ( e 00 02"},
   // A vertical interleave given as 00 is taken as 1.
-  {"fam=7 w=8 weave=8/8/200", EJL, kOpen + kUnit720 + kA4 + "ESC U 00 | ESC ( i 00 | ESC ( D 40 38 14 28 | ESC ( e 00 02"},
-  {"fam=7 weave=2/2/0", EJL, kOpen + kUnit720 + kA4 + "ESC U 00 | ESC ( i 00 | ESC ( D 40 38 14 14 | ESC ( e 00 02"},
+  {"fam=7 w=8 weave=8/8/200", EJL, kOpen + kUnit720 + kA4 + "ESC U 00 | ESC ( i 00 | "
+      "ESC ( D 40 38 14 28 | ESC ( e 00 02"},
+  {"fam=7 weave=2/2/0", EJL, kOpen + kUnit720 + kA4 + "ESC U 00 | ESC ( i 00 | "
+      "ESC ( D 40 38 14 14 | ESC ( e 00 02"},
 };
 // clang-format on
 
@@ -449,15 +602,18 @@ TEST(PageStart, PagesThatCannotPrintRightAreRefused)
       {"res=720x11520", "unsupported resolution 720x11520 dpi."},
       {"w=0 bpl=2", "the page is 0 pixels wide."},
       // Head passes: DotColStep x DotRowStep slots of the band table.
-      {"fam=7 weave=4000/0/1299", "an interleave of 12 columns by 99 rows needs more than 128 head passes."},
+      {"fam=7 weave=4000/0/1299",
+          "an interleave of 12 columns by 99 rows needs more than 128 head passes."},
       {"fam=4 bits=8 weave=64/0/432", ""},  // 4 x 32 = 128
-      {"fam=4 weave=64/0/343", "an interleave of 3 columns by 43 rows needs more than 128 head passes."},
+      {"fam=4 weave=64/0/343",
+          "an interleave of 3 columns by 43 rows needs more than 128 head passes."},
       // Rows of a band: ESC . carries them in one byte.
       {"fam=4 weave=510/0/2", ""},
       {"fam=4 weave=512/0/2", "bands of 256 rows of 16 dots are too large for the printer."},
       // 14400 / 360 x 8 = 320 does not fit the raster unit's byte; 240 does.
       {"fam=7 res=360x360 weave=16/0/8",
-       "an interleave of 1 columns by 8 rows at 360x360 dpi does not fit the printer's raster unit."},
+       "an interleave of 1 columns by 8 rows at 360x360 dpi does not fit the printer's raster "
+       "unit."},
       {"fam=7 res=360x360 weave=12/0/6", ""},
       // Sizes no buffer should be made for.
       {"fam=7 bits=1 h=1 w=4000000000 bpl=500000000",
