@@ -16,6 +16,14 @@ extern "C" long (*inkbands_random)(void);
 long (*inkbands_random)(void) = random;
 #endif
 
+// Processors with wider vectors get their own copy of the row passes and
+// of the generator's jumps.
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__GLIBC__)
+#define WIDE_VECTORS __attribute__((target_clones("avx2", "default")))
+#else
+#define WIDE_VECTORS
+#endif
+
 // Error magnitudes 0..999 each have a spread of their own.
 static const int kSpreadCells = 1000;
 
@@ -90,15 +98,14 @@ static void feedback_start()
   feedback_ready = 1;
 }
 
-// Writes the next count values of the feedback register to raw[0..count);
-// random() would return each of them shifted right by one. The 40 words
-// before raw must be writable: the register's history goes there.
-void inkbands_random_raw(uint32_t *raw, size_t count)
+// Writes the next count values of a feedback register whose last kFeedback
+// values are in state (oldest first) to raw[0..count), and leaves the
+// register's new last values in state. The kFeedback words before raw must
+// be writable: the register's history goes there.
+static void feedback_run(uint32_t *state, uint32_t *raw, size_t count)
 {
-  if (!feedback_ready) feedback_start();
-
   uint32_t *r = raw - kFeedback;
-  memcpy(r, feedback, sizeof(feedback));
+  memcpy(r, state, kFeedback * sizeof(uint32_t));
   size_t i = kFeedback, end = kFeedback + count;
 #if defined(__GNUC__)
   // Four values at a time by the recurrence applied four times over,
@@ -117,12 +124,106 @@ void inkbands_random_raw(uint32_t *raw, size_t count)
   }
 #endif
   for (; i < end; i++) r[i] = r[i - 3] + r[i - 31];
-  memcpy(feedback, r + count, sizeof(feedback));
+  memcpy(state, r + count, kFeedback * sizeof(uint32_t));
+}
+
+// Writes the next count values of the process-wide register to
+// raw[0..count); random() would return each of them shifted right by one.
+// The 40 words before raw must be writable.
+void inkbands_random_raw(uint32_t *raw, size_t count)
+{
+  if (!feedback_ready) feedback_start();
+  feedback_run(feedback, raw, count);
+}
+
+// Jumps of the register: the 31 values the recurrence reads are a vector
+// that one step maps linearly (mod 2^32), so 2^k steps are one matrix, and
+// any count of steps is the product of the matrices of its bits. A jump
+// costs a few matrix-vector products where stepping costs one addition per
+// value: it pays for counts of thousands, a line's share of the weights.
+static const int kLag = 31;                    // values the recurrence reads
+static const int kJumpBits = 32;               // counts below 2^32 can be jumped
+static const size_t kJumpFrom = 4096;          // shorter skips are cheaper stepped
+typedef uint32_t jump_matrix[kLag][kLag + 1];  // a column of padding keeps rows aligned
+static jump_matrix *jumps;                     // jumps[k]: 2^k steps
+
+// Fills jumps[] once: one step, then each matrix squared into the next.
+static bool jumps_ready()
+{
+  if (jumps) return true;
+  jump_matrix *m = (jump_matrix *)calloc(kJumpBits, sizeof(jump_matrix));
+  if (m == nullptr) return false;
+  // One step: value j + 1 moves to j; the new last value is r[i-3] + r[i-31].
+  for (int j = 0; j + 1 < kLag; j++) m[0][j][j + 1] = 1;
+  m[0][kLag - 1][kLag - 3] = 1;
+  m[0][kLag - 1][0] = 1;
+  for (int k = 1; k < kJumpBits; k++)
+    for (int i = 0; i < kLag; i++)
+      for (int l = 0; l < kLag; l++) {
+        uint32_t f = m[k - 1][i][l];
+        if (f == 0) continue;
+        for (int j = 0; j < kLag; j++) m[k][i][j] += f * m[k - 1][l][j];
+      }
+  jumps = m;
+  return true;
+}
+
+// v = m v for the 31 values of the register.
+WIDE_VECTORS static void jump_by(const jump_matrix &m, uint32_t *v)
+{
+  uint32_t out[kLag];
+  for (int i = 0; i < kLag; i++) {
+    uint32_t sum = 0;
+    for (int j = 0; j < kLag; j++) sum += m[i][j] * v[j];
+    out[i] = sum;
+  }
+  memcpy(v, out, sizeof(out));
+}
+
+// Steps a register over count values without keeping them.
+static void feedback_skip(uint32_t *state, size_t count)
+{
+  if (count >= kJumpFrom && ((uint64_t)count >> kJumpBits) == 0 && jumps_ready()) {
+    // Jump to where the last kFeedback values start, then step over those
+    // few one by one: the register then holds the same last values as if
+    // every value had been drawn.
+    size_t jump = count - (kFeedback - kLag);
+    uint32_t *v = state + (kFeedback - kLag);
+    for (int k = 0; jump != 0; k++, jump >>= 1)
+      if (jump & 1) jump_by(jumps[k], v);
+    uint32_t r[kLag + kFeedback - kLag];
+    memcpy(r, v, kLag * sizeof(uint32_t));
+    for (int i = kLag; i < kFeedback; i++) r[i] = r[i - 3] + r[i - 31];
+    memcpy(state, r, sizeof(r));
+    return;
+  }
+  uint32_t scratch[kFeedback + 1024];
+  while (count > 0) {
+    size_t n = count < 1024 ? count : 1024;
+    feedback_run(state, scratch + kFeedback, n);
+    count -= n;
+  }
+}
+
+// Steps the process-wide register over count values, as count calls of
+// random() would.
+extern "C" void inkbands_random_skip(size_t count);
+void inkbands_random_skip(size_t count)
+{
+  if (!feedback_ready) feedback_start();
+  feedback_skip(feedback, count);
 }
 #endif
 
 // Room the generator needs before the weights it writes.
 static const size_t kWeightHistory = 40;
+
+#if defined(__GLIBC__) && !defined(INKBANDS_TEST_RANDOM)
+// A line dithered on several threads takes its weights where they are used:
+// the line keeps the generator's state at the start of each plane's share,
+// and the thread that dithers the plane draws the share from it.
+#define LOCAL_WEIGHTS 1
+#endif
 
 // Draws the next count weights, in the order random() hands them out, as
 // raw values: random()'s value times two (plus one bit the spread ignores).
@@ -298,6 +399,8 @@ struct dot_cell
   uint8_t base;   // lightest weight, 8 - t
   uint8_t span;   // number of weights, 2t + 1
   uint8_t unused;
+  int32_t error7;       // 7 err: the pixel's share for the next pixel, per weight step
+  int32_t base_error7;  // 7 (8 - t) err: that share at the lightest weight
 };
 
 // A dot table with its cells, kept while the page uses the same table.
@@ -352,6 +455,8 @@ static void fill_cells(cell_table *table, const lut_entry_t *lut)
     table->cells[i].base = (uint8_t)(8 - t);
     table->cells[i].span = (uint8_t)(2 * t + 1);
     table->cells[i].unused = 0;
+    table->cells[i].error7 = 7 * err;
+    table->cells[i].base_error7 = 7 * (8 - t) * err;
     table->reciprocals[i] = kReciprocal[t];
     if (magnitude_of(err) >= (1u << 20)) table->tame = false;
   }
@@ -397,6 +502,11 @@ struct chunk
   // either end hold the two pixels before the chunk in scan order.
   int32_t a[kSideBySide][kChunk + 4];
   int32_t e[kSideBySide][kChunk + 4];
+#ifdef LOCAL_WEIGHTS
+  // Each plane's next weights, drawn a chunk ahead from the plane's own copy
+  // of the generator, after room for the generator's history.
+  uint32_t window[kSideBySide][kWeightHistory + kChunk];
+#endif
 };
 // Each thread that dithers has its own.
 static thread_local chunk line_chunk;
@@ -432,11 +542,18 @@ template <int count, int dx> static void dither_chunk(chunk *c, int n, const cel
       const dot_cell cell = cells[v];
       c->amount[p][i] = cell.level;
 
-      int64_t w = cell.base + (int64_t)spread_pick(*weight_[p]++, reciprocals[v], cell.span);
-      int64_t a = w * cell.error;
+      int64_t pick = (int64_t)spread_pick(*weight_[p]++, reciprocals[v], cell.span);
+      int64_t a = (cell.base + pick) * cell.error;
       c->a[p][i + 2] = (int32_t)a;
       c->e[p][i + 2] = cell.error;
-      carry_[p] = 7 * a + c->cur[p][i + 1 + dx];
+      if (count > 4) {
+        // Many chains side by side keep the processor busy: fewest steps.
+        carry_[p] = 7 * a + c->cur[p][i + 1 + dx];
+      } else {
+        // Fewer chains leave it waiting on each: the shortest chain, 7 a
+        // with the lightest weight's share added in ahead of the pick.
+        carry_[p] = pick * cell.error7 + (cell.base_error7 + (int64_t)c->cur[p][i + 1 + dx]);
+      }
     }
   }
 
@@ -445,13 +562,6 @@ template <int count, int dx> static void dither_chunk(chunk *c, int n, const cel
     weight[p] = weight_[p];
   }
 }
-
-// Processors with wider vectors get their own copy of the row passes.
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__GLIBC__)
-#define WIDE_VECTORS __attribute__((target_clones("avx2", "default")))
-#else
-#define WIDE_VECTORS
-#endif
 
 // Writes the cells of the line below that a chunk's pixels complete: the
 // cell behind each pixel in scan order takes 3/16 of that pixel's error,
@@ -477,11 +587,31 @@ WIDE_VECTORS static void spread_chunk(const int32_t *__restrict a, const int32_t
   }
 }
 
+#ifdef LOCAL_WEIGHTS
+// Makes sure n weights lie ahead of a plane's cursor in its window: the ones
+// left move to the front and the plane's generator draws the rest.
+static void top_up(uint32_t *window, uint32_t *generator, const uint32_t **cursor,
+                   const uint32_t **end, int n)
+{
+  size_t left = (size_t)(*end - *cursor);
+  if (left >= (size_t)n) return;
+  uint32_t *values = window + kWeightHistory;
+  memmove(values, *cursor, left * sizeof(uint32_t));
+  // The history the generator writes before its values is the last values
+  // it drew: the ones just moved, unchanged.
+  feedback_run(generator, values + left, kChunk - left);
+  *cursor = values;
+  *end = values + kChunk;
+}
+#endif
+
 // Dithers count planes of a line side by side with one table, chunk by
-// chunk in scan order.
+// chunk in scan order. The weights come drawn ahead (weight[p] at plane p's
+// share) or, with generators (kWeightHistory words per plane, each at the
+// start of its plane's share), are drawn a chunk at a time.
 template <int count, int dx>
 static void dither_planes(const dither_state_t *state, unsigned char *const *rows, int first,
-                          const cell_table *table, const uint32_t **weight)
+                          const cell_table *table, const uint32_t **weight, uint32_t *generators)
 {
   const int width = state->width;
   chunk *c = &line_chunk;
@@ -494,6 +624,13 @@ static void dither_planes(const dither_state_t *state, unsigned char *const *row
     // Nothing comes before the first pixel.
     for (int k = 0; k < kChunk + 4; k++) c->a[p][k] = c->e[p][k] = 0;
   }
+#ifdef LOCAL_WEIGHTS
+  const uint32_t *drawn_to[count];
+  if (generators)
+    for (int p = 0; p < count; p++) weight[p] = drawn_to[p] = c->window[p] + kWeightHistory;
+#else
+  (void)generators;
+#endif
 
   for (int done = 0; done < width;) {
     int n = width - done < kChunk ? width - done : kChunk;
@@ -510,6 +647,11 @@ static void dither_planes(const dither_state_t *state, unsigned char *const *row
       }
     }
 
+#ifdef LOCAL_WEIGHTS
+    if (generators)
+      for (int p = 0; p < count; p++)
+        top_up(c->window[p], generators + p * kWeightHistory, &weight[p], &drawn_to[p], n);
+#endif
     dither_chunk<count, dx>(c, n, table, carry, weight);
 
     for (int p = 0; p < count; p++) {
@@ -536,15 +678,15 @@ static void dither_planes(const dither_state_t *state, unsigned char *const *row
 // number of planes and the direction.
 template <int dx> static void dither_run(const dither_state_t *state, unsigned char *const *rows,
                                          int first, int count, const cell_table *table,
-                                         const uint32_t **weight)
+                                         const uint32_t **weight, uint32_t *generators)
 {
   switch (count) {
-  case 1: dither_planes<1, dx>(state, rows, first, table, weight); break;
-  case 2: dither_planes<2, dx>(state, rows, first, table, weight); break;
-  case 3: dither_planes<3, dx>(state, rows, first, table, weight); break;
-  case 4: dither_planes<4, dx>(state, rows, first, table, weight); break;
-  case 5: dither_planes<5, dx>(state, rows, first, table, weight); break;
-  default: dither_planes<6, dx>(state, rows, first, table, weight); break;
+  case 1: dither_planes<1, dx>(state, rows, first, table, weight, generators); break;
+  case 2: dither_planes<2, dx>(state, rows, first, table, weight, generators); break;
+  case 3: dither_planes<3, dx>(state, rows, first, table, weight, generators); break;
+  case 4: dither_planes<4, dx>(state, rows, first, table, weight, generators); break;
+  case 5: dither_planes<5, dx>(state, rows, first, table, weight, generators); break;
+  default: dither_planes<6, dx>(state, rows, first, table, weight, generators); break;
   }
 }
 
@@ -633,9 +775,9 @@ static void dither_line(dither_state_t *state, const lut_entry_t *const *luts,
     draw_weights(weights, drawn);
 
     if (state->direction == 0)
-      dither_run<1>(state, rows + first, first, count, tables[first], weight);
+      dither_run<1>(state, rows + first, first, count, tables[first], weight, nullptr);
     else
-      dither_run<-1>(state, rows + first, first, count, tables[first], weight);
+      dither_run<-1>(state, rows + first, first, count, tables[first], weight, nullptr);
   }
 }
 
@@ -807,7 +949,7 @@ void cupsDither6(dither_state_t *state, const lut_entry_t *color_table,
 // Lines dithered plane by plane, on several threads
 //
 // A line is made ready in the order of the page: the ink split, the tables,
-// and the weights of every plane drawn ahead in one sequence, the order one
+// and each plane's share of the one sequence of weights, in the order one
 // ink after another would take them. Its planes can then be dithered apart,
 // each plane's lines in page order, while the next lines are made ready.
 
@@ -820,25 +962,40 @@ struct dither_line_s
   int direction;                     // scan direction of this line
   unsigned char *rows[kSideBySide];  // ink amounts in, dot levels out
   const cell_table *tables[kSideBySide];
-  const uint32_t *first_weight[kSideBySide];  // each plane's share of the weights
-  uint32_t *block;                            // the generator's history, then the weights
+  size_t inked[kSideBySide];  // each plane's share of the weights
+#ifdef LOCAL_WEIGHTS
+  uint32_t start[kSideBySide][kWeightHistory];  // the generator where each share starts
+#else
+  // Per plane, room for the generator's history, then the plane's weights:
+  // threads dithering different planes write apart.
+  uint32_t *block;
+#endif
 };
+
+#ifndef LOCAL_WEIGHTS
+// Where plane p's weights go in a line record.
+static uint32_t *plane_weights(const dither_line_t *line, int p)
+{
+  return line->block + (size_t)p * ((size_t)line->width + kWeightHistory) + kWeightHistory;
+}
+#endif
 
 // Makes the record of one line of up to planes inks, weights included.
 dither_line_t *cupsDitherLineNew(int width, int planes)
 {
   if (width <= 0 || planes <= 0 || planes > kSideBySide) return nullptr;
-  size_t words = kWeightHistory + (size_t)planes * (size_t)width;
   dither_line_t *line = (dither_line_t *)calloc(1, sizeof(dither_line_t));
-  uint32_t *block = (uint32_t *)malloc(words * sizeof(uint32_t));
-  if (line == nullptr || block == nullptr) {
+  if (line == nullptr) return nullptr;
+#ifndef LOCAL_WEIGHTS
+  size_t words = (size_t)planes * ((size_t)width + kWeightHistory);
+  line->block = (uint32_t *)malloc(words * sizeof(uint32_t));
+  if (line->block == nullptr) {
     free(line);
-    free(block);
     return nullptr;
   }
+#endif
   line->width = width;
   line->capacity = planes;
-  line->block = block;
   return line;
 }
 
@@ -846,12 +1003,15 @@ dither_line_t *cupsDitherLineNew(int width, int planes)
 void cupsDitherLineDelete(dither_line_t *line)
 {
   if (line == nullptr) return;
+#ifndef LOCAL_WEIGHTS
   free(line->block);
+#endif
   free(line);
 }
 
 // Makes one line ready: black generation and the light split as cupsDither4
-// and cupsDither6 do them, the tables, and every plane's weights drawn.
+// and cupsDither6 do them, the tables, and every plane's share of the
+// weights.
 int cupsDitherPrepare(dither_state_t *state, dither_line_t *line, const lut_entry_t *color_table,
                       const lut_entry_t *black_table, unsigned char *const *rows, int planes)
 {
@@ -880,14 +1040,19 @@ int cupsDitherPrepare(dither_state_t *state, dither_line_t *line, const lut_entr
     split_inks(width, rows[0], rows[1], rows[2], rows[3], planes == 6 ? rows[4] : nullptr,
                planes == 6 ? rows[5] : nullptr);
 
-  uint32_t *weights = line->block + kWeightHistory;
-  size_t drawn = 0;
   for (int p = 0; p < planes; p++) {
     line->rows[p] = rows[p];
-    line->first_weight[p] = weights + drawn;
-    drawn += count_inked(rows[p], width);
+    line->inked[p] = count_inked(rows[p], width);
+#ifdef LOCAL_WEIGHTS
+    // The shares are only stepped over here: each is drawn on the thread
+    // that uses it.
+    if (!feedback_ready) feedback_start();
+    memcpy(line->start[p], feedback, sizeof(feedback));
+    feedback_skip(feedback, line->inked[p]);
+#else
+    draw_weights(plane_weights(line, p), line->inked[p]);
+#endif
   }
-  draw_weights(weights, drawn);
 
   line->planes = planes;
   line->direction = state->direction;
@@ -908,11 +1073,18 @@ void cupsDitherPlanes(dither_state_t *state, const dither_line_t *line, int firs
     n = 1;
     while (first + n < end && line->tables[first + n] == line->tables[first]) n++;
     const uint32_t *weight[kSideBySide];
-    for (int i = 0; i < n; i++) weight[i] = line->first_weight[first + i];
+#ifdef LOCAL_WEIGHTS
+    // Each plane draws its share from its own copy of the generator.
+    uint32_t generators[kSideBySide * kWeightHistory];
+    memcpy(generators, line->start[first], (size_t)n * sizeof(line->start[0]));
+#else
+    uint32_t *generators = nullptr;
+    for (int i = 0; i < n; i++) weight[i] = plane_weights(line, first + i);
+#endif
     if (line->direction == 0)
-      dither_run<1>(state, line->rows + first, first, n, line->tables[first], weight);
+      dither_run<1>(state, line->rows + first, first, n, line->tables[first], weight, generators);
     else
-      dither_run<-1>(state, line->rows + first, first, n, line->tables[first], weight);
+      dither_run<-1>(state, line->rows + first, first, n, line->tables[first], weight, generators);
   }
 }
 

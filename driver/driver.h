@@ -53,15 +53,17 @@ void cupsDither6(dither_state_t *state, const lut_entry_t *color_table,
                  unsigned char *light_magenta);
 
 /* Lines dithered on several threads: cupsDitherPrepare makes a line ready
-   in page order (black generation, light split, the random weights of every
-   plane; it flips the direction as cupsDither1/3/4/6 do, with the same rows
-   in the same order: 1 = black; 3 = cyan, magenta, yellow; 4 = those and
-   black; 6 = those and light cyan, light magenta). It returns 0, doing
-   nothing, for a line the one-thread calls must dither (rows sharing memory,
-   tables with absurd residuals). cupsDitherPlanes then dithers some of the
-   line's planes; threads may dither different planes of a line at once, and
-   each plane's lines must go in page order. A line made ready with other
-   dot tables than the lines still being dithered needs those finished. */
+   in page order (black generation, light split, and where each plane's
+   share of the random weights lies in their one sequence; it flips the
+   direction as cupsDither1/3/4/6 do, with the same rows in the same order:
+   1 = black; 3 = cyan, magenta, yellow; 4 = those and black; 6 = those and
+   light cyan, light magenta). It returns 0, doing nothing, for a line the
+   one-thread calls must dither (rows sharing memory, tables with absurd
+   residuals). cupsDitherPlanes then dithers some of the line's planes (on
+   glibc drawing their weights on the calling thread); threads may dither
+   different planes of a line at once, and each plane's lines must go in
+   page order. A line made ready with other dot tables than the lines still
+   being dithered needs those finished. */
 typedef struct dither_line_s dither_line_t;
 dither_line_t *cupsDitherLineNew(int width, int planes);
 void cupsDitherLineDelete(dither_line_t *line);

@@ -11,6 +11,7 @@
 
 #ifdef __GLIBC__
 extern "C" void inkbands_random_raw(uint32_t *raw, size_t count);
+extern "C" void inkbands_random_skip(size_t count);
 #endif
 
 namespace {
@@ -51,6 +52,32 @@ TEST(RandomTest, HandsOutTheLibrarySequence)
 {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(DrawBothFromTheStart(), ::testing::ExitedWithCode(0), "");
+}
+
+// Skips the library's generator over counts around the point where it
+// jumps instead of stepping, and over long jumps, random() stepping
+// alongside; exits 0 when the values after every skip agree.
+void SkipBothFromTheStart()
+{
+  const size_t kSkips[] = {0, 1, 9, 10, 4095, 4096, 4097, 11900, 71400, (1 << 20) + 7};
+  std::vector<uint32_t> buffer(kHistory + 64);
+  for (size_t skip : kSkips) {
+    inkbands_random_skip(skip);
+    for (size_t i = 0; i < skip; i++) random();
+    inkbands_random_raw(buffer.data() + kHistory, 64);
+    for (size_t i = 0; i < 64; i++)
+      if (buffer[kHistory + i] >> 1 != (uint32_t)random()) {
+        fprintf(stderr, "after a skip of %zu, value %zu differs\n", skip, i);
+        exit(1);
+      }
+  }
+  exit(0);
+}
+
+TEST(RandomTest, SkipsAsManyValuesAsRandomWouldHandOut)
+{
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(SkipBothFromTheStart(), ::testing::ExitedWithCode(0), "");
 }
 #else
 TEST(RandomTest, HandsOutTheLibrarySequence)
