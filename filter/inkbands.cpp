@@ -1691,53 +1691,49 @@ static void DitherLine(unsigned char *const *rows, unsigned bytes, int width)
 }
 
 // ---------------------------------------------------------------------------
-// Dither threads. The main thread reads the lines and packs and sends the
-// lines the workers have dithered, in page order, up to kQueuedLines behind.
-// One thread runs all inks of a line side by side faster than several
-// threads run a group each, and the random weights are best drawn where
-// they are used: the first worker dithers whole lines, as one thread would,
-// while it keeps up. When it falls behind, lines are split: it makes the
-// line ready (ink split, every ink's weights drawn in the order one thread
-// would take them) and each worker dithers a group of the inks, whose error
-// chains are independent. The printer gets the same bytes as from one
-// thread.
+// Dither threads. The main thread reads each line and makes it ready (the
+// ink split, and where each ink's share of the random weights starts in
+// their one sequence), then packs and sends the dithered lines in page
+// order, up to kQueuedLines behind. A worker dithers the lines.
+//
+// Raster that comes through a pipe is being rendered by the filter before
+// ours at the same time, and that one needs a processor too: the worker
+// dithers all inks of a line side by side, which costs the least processor
+// time. Raster read from a file leaves both processors to us, and the main
+// thread shares the work: it dithers the first third of the inks of each
+// line it reads (the inks' error chains are independent) and the worker the
+// rest, so that both finish a line at about the same time. Each thread
+// draws its inks' weights itself, so that only the ink amounts pass between
+// processors. The printer gets the same bytes as from one thread.
 
-constexpr int kQueuedLines = 8;  // lines between reading and sending
-constexpr int kSplitBehind = 4;  // lines the first worker may lag before lines split
+constexpr int kQueuedLines = 8;                    // lines between reading and sending
 constexpr uint64_t kMaxQueueMemory = 64ull << 20;  // bytes the queue may take
 
 // One line on its way from the raster to the bands.
 struct QueuedLine
 {
   unsigned char *pixels;  // one row per plane
-  dither_line_t *line;    // the line made ready for the workers
+  dither_line_t *line;    // the line made ready for the worker
   int y;                  // raster line on the page
-  unsigned bytes;         // bytes the raster line had
   bool blank;             // no ink: nothing to dither
-  bool whole;             // the first worker dithers every plane
+  bool done;              // nothing left for the worker to dither
 };
 
-static int DitherThreads = -1;  // workers allowed; 1: the main thread alone
-static int DitherWorkers;       // workers started
+static int DitherThreads = -1;  // threads allowed; 1: the main thread alone
+static bool WorkerStarted;
 static QueuedLine Queue[kQueuedLines];
 static int QueueWidth, QueuePlanes;  // size the queue's buffers have
 static long QueueRead, QueueSent;    // lines read and made ready; lines sent
-static int Groups;                   // ink groups of the page, one per worker
-static int GroupFirst[kMaxPlanes];   // first plane of each group
-static int GroupCount[kMaxPlanes];   // planes of each group
-static long GroupDone[kMaxPlanes];   // lines each group has dithered
-static long LinesPrepared;           // lines the first worker has made ready
-static int WorkersBusy;              // workers in the middle of a line
-static bool QueueStopped;            // workers take no more lines
+static long WorkerDone;              // lines the worker has dithered
+static int MainInks;                 // inks of each line the main thread dithers
+static bool WorkerBusy;              // the worker is in the middle of a line
+static bool QueueStopped;            // the worker takes no more lines
 static long MainUntil = -1;          // lines the main thread waits to see dithered
-static bool MainStopping;            // the main thread waits for idle workers
-// Plain POSIX objects: nothing to destroy at exit while workers wait on them.
+static bool MainStopping;            // the main thread waits for an idle worker
+// Plain POSIX objects: nothing to destroy at exit while the worker waits.
 static pthread_mutex_t QueueLock = PTHREAD_MUTEX_INITIALIZER;
-static pthread_cond_t WorkerReady[kMaxPlanes] = {  // a line for worker g
-    PTHREAD_COND_INITIALIZER, PTHREAD_COND_INITIALIZER, PTHREAD_COND_INITIALIZER,
-    PTHREAD_COND_INITIALIZER, PTHREAD_COND_INITIALIZER, PTHREAD_COND_INITIALIZER,
-    PTHREAD_COND_INITIALIZER};
-static pthread_cond_t QueueDone = PTHREAD_COND_INITIALIZER;  // what the main thread waits for
+static pthread_cond_t WorkerReady = PTHREAD_COND_INITIALIZER;  // a line for the worker
+static pthread_cond_t QueueDone = PTHREAD_COND_INITIALIZER;    // what the main thread waits for
 
 // Threads to dither with: INKBANDS_THREADS, else the processors the filter
 // may run on.
@@ -1756,85 +1752,27 @@ static int DitherThreadCount()
   return 1;
 }
 
-// Lines every group has dithered.
-static long LinesDithered()
+// True when the worker has a line to dither.
+static bool CanDither()
 {
-  long done = QueueRead;
-  for (int g = 0; g < Groups; g++) done = GroupDone[g] < done ? GroupDone[g] : done;
-  return done;
+  return !QueueStopped && WorkerDone < QueueRead;
 }
 
-// True when worker g can dither its next line: the line is made ready and,
-// for a whole line, every group has finished the line before.
-static bool CanDither(int g)
+// The worker: dithers its inks of each line made ready, in order.
+static void *DitherWorker(void *)
 {
-  if (QueueStopped || g >= Groups || GroupDone[g] >= QueueRead) return false;
-  long y = GroupDone[g];
-  if (!Queue[y % kQueuedLines].whole) return g == 0 || LinesPrepared > y;
-  if (g > 0) return false;
-  for (int h = 1; h < Groups; h++)
-    if (GroupDone[h] < y) return false;
-  return true;
-}
-
-// Wake the workers that can go on, and only those: a worker woken for
-// nothing costs two switches of the processor. Called with the lock held.
-static void WakeWorkers()
-{
-  for (int g = 0; g < Groups; g++)
-    if (CanDither(g)) pthread_cond_signal(&WorkerReady[g]);
-}
-
-// One worker: dithers its group's planes of each line made ready, in order.
-static void *DitherWorker(void *arg)
-{
-  int g = (int)(intptr_t)arg;
   pthread_mutex_lock(&QueueLock);
   for (;;) {
-    while (!CanDither(g)) pthread_cond_wait(&WorkerReady[g], &QueueLock);
-    long y = GroupDone[g];
-    QueuedLine &queued = Queue[y % kQueuedLines];
-    bool whole = queued.whole;
-    WorkersBusy++;
+    while (!CanDither()) pthread_cond_wait(&WorkerReady, &QueueLock);
+    const QueuedLine &queued = Queue[WorkerDone % kQueuedLines];
+    WorkerBusy = true;
     pthread_mutex_unlock(&QueueLock);
-    unsigned char *rows[kMaxPlanes] = {};
-    for (int p = 0; p < PrinterPlanes; p++) rows[p] = queued.pixels + (size_t)p * QueueWidth;
-    if (queued.blank) {
-      // Blank paper: nothing to dither, the direction stays.
-    } else if (whole)
-      DitherLine(rows, queued.bytes, QueueWidth);
-    else if (g > 0)
-      cupsDitherPlanes(DitherState, queued.line, GroupFirst[g], GroupCount[g]);
-    else {
-      // The library takes cyan, magenta, yellow, black, light cyan, light
-      // magenta; a four- or six-ink raster line starts with black.
-      unsigned char *inks[kMaxPlanes] = {rows[1], rows[2], rows[3], rows[0], rows[4], rows[5]};
-      bool ready = cupsDitherPrepare(DitherState, queued.line, DitherLut, DitherLut,
-                                     PrinterPlanes >= 4 ? inks : rows, PrinterPlanes);
-      pthread_mutex_lock(&QueueLock);
-      if (!ready) {
-        // A line only the one-thread calls can dither waits for every
-        // group to finish the line before.
-        queued.whole = whole = true;
-        while (!QueueStopped && !CanDither(0)) pthread_cond_wait(&WorkerReady[0], &QueueLock);
-      }
-      bool stopped = QueueStopped;
-      LinesPrepared = y + 1;
-      WakeWorkers();
-      pthread_mutex_unlock(&QueueLock);
-      if (ready)
-        cupsDitherPlanes(DitherState, queued.line, GroupFirst[0], GroupCount[0]);
-      else if (!stopped)
-        DitherLine(rows, queued.bytes, QueueWidth);
-    }
+    if (!queued.done)
+      cupsDitherPlanes(DitherState, queued.line, MainInks, PrinterPlanes - MainInks);
     pthread_mutex_lock(&QueueLock);
-    WorkersBusy--;
-    if (g == 0) LinesPrepared = y + 1;
-    for (int h = whole ? 0 : g; h < (whole ? Groups : g + 1); h++) GroupDone[h]++;
-    // A whole line lets the other groups go on; a split one may let the
-    // first worker take its next whole line.
-    WakeWorkers();
-    if (MainStopping ? WorkersBusy == 0 : MainUntil >= 0 && LinesDithered() >= MainUntil)
+    WorkerBusy = false;
+    WorkerDone++;
+    if (MainStopping || (MainUntil >= 0 && WorkerDone >= MainUntil))
       pthread_cond_signal(&QueueDone);
   }
   return nullptr;
@@ -1852,8 +1790,8 @@ static void FreeQueue()
   QueueWidth = QueuePlanes = 0;
 }
 
-// Set up the queue and its workers for a contone page; a page they cannot
-// be had for goes through the main thread alone.
+// Set up the queue and the worker for a contone page; a page they cannot be
+// had for goes through the main thread alone.
 static void QueueSetup()
 {
   QueueOn = false;
@@ -1862,8 +1800,9 @@ static void QueueSetup()
   // hand-over costs what the overlap saves.
   if (DitherThreads < 2 || PrinterPlanes < 3) return;
 
-  // A line in the queue holds its ink amounts and four bytes of weights per
-  // pixel and plane; a roll too wide for a modest queue goes the one way.
+  // A line in the queue holds its ink amounts, and where the library draws
+  // the weights ahead four bytes of weights per pixel and plane; a roll too
+  // wide for a modest queue goes the one way.
   int width = Page.width;
   if ((uint64_t)width * PrinterPlanes * 5 * kQueuedLines > kMaxQueueMemory) return;
   if (width != QueueWidth || PrinterPlanes != QueuePlanes) {
@@ -1880,46 +1819,40 @@ static void QueueSetup()
     QueuePlanes = PrinterPlanes;
   }
 
-  // Fewer than three inks side by side run so much slower a plane that a
-  // split line costs more than it saves: groups hold three inks or more.
-  int groups = PrinterPlanes / 3 > 1 ? PrinterPlanes / 3 : 1;
-  if (groups > DitherThreads) groups = DitherThreads;
-  // Signals belong to the main thread: the workers start with them blocked.
-  sigset_t all, old;
-  sigfillset(&all);
-  pthread_sigmask(SIG_SETMASK, &all, &old);
-  for (; DitherWorkers < groups; DitherWorkers++) {
+  if (!WorkerStarted) {
+    // Signals belong to the main thread: the worker starts with them blocked.
+    sigset_t all, old;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &old);
     pthread_t thread;
-    if (pthread_create(&thread, nullptr, DitherWorker, (void *)(intptr_t)DitherWorkers) != 0) break;
-    pthread_detach(thread);
+    WorkerStarted = pthread_create(&thread, nullptr, DitherWorker, nullptr) == 0;
+    if (WorkerStarted) pthread_detach(thread);
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    if (!WorkerStarted) return;
   }
-  pthread_sigmask(SIG_SETMASK, &old, nullptr);
-  if (DitherWorkers < groups) groups = DitherWorkers;
-  if (groups < 1) return;
 
   pthread_mutex_lock(&QueueLock);
-  Groups = groups;
-  for (int g = 0; g < groups; g++) {
-    GroupFirst[g] = g * PrinterPlanes / groups;
-    GroupCount[g] = (g + 1) * PrinterPlanes / groups - GroupFirst[g];
-    GroupDone[g] = 0;
-  }
-  LinesPrepared = 0;
-  QueueRead = QueueSent = 0;
+  // Reading, making ready, packing and sending a line cost the main thread
+  // about what dithering a third of the inks costs.
+  struct stat input;
+  bool file = fstat(JobFd, &input) == 0 && S_ISREG(input.st_mode);
+  MainInks = file ? PrinterPlanes / 3 : 0;
+  QueueRead = QueueSent = WorkerDone = 0;
   QueueStopped = false;
   QueueOn = true;
   pthread_mutex_unlock(&QueueLock);
 }
 
-// Pack and send the lines the workers have finished, waiting until at
-// least the first until lines of the page are sent.
+// Pack and send the lines the worker has finished, waiting until at least
+// the first until lines of the page are sent. The main thread has dithered
+// its inks of every line read.
 static bool SendQueuedLines(long until)
 {
   pthread_mutex_lock(&QueueLock);
   MainUntil = until;
-  while (LinesDithered() < until) pthread_cond_wait(&QueueDone, &QueueLock);
+  while (WorkerDone < until) pthread_cond_wait(&QueueDone, &QueueLock);
   MainUntil = -1;
-  long ready = LinesDithered();
+  long ready = WorkerDone;
   pthread_mutex_unlock(&QueueLock);
   int width = Page.width;
   for (; QueueSent < ready; QueueSent++) {
@@ -1931,7 +1864,7 @@ static bool SendQueuedLines(long until)
   return true;
 }
 
-// Read one line into the queue and make it ready for the workers.
+// Read one line into the queue and make it ready for the worker.
 static bool QueueLine(cups_raster_t *raster, int y)
 {
   // A full queue waits for half of it, so that the threads do not take
@@ -1941,22 +1874,37 @@ static bool QueueLine(cups_raster_t *raster, int y)
 
   unsigned bytes = Page.line_bytes;
   int width = Page.width;
+
   QueuedLine &queued = Queue[QueueRead % kQueuedLines];
   unsigned char *rows[kMaxPlanes] = {};
   for (int p = 0; p < PrinterPlanes; p++) rows[p] = queued.pixels + (size_t)p * width;
 
   ReadPixels(raster, queued.pixels, bytes);
   queued.y = y;
-  queued.bytes = bytes;
-  queued.blank = cupsCheckBytes(queued.pixels, (int)bytes);
+  queued.blank = queued.done = cupsCheckBytes(queued.pixels, (int)bytes);
   if (PrinterPlanes == 6 && (queued.blank || bytes < 6u * width))
     memset(rows[4], 0, 2 * (size_t)width);
 
+  if (!queued.blank) {
+    // The library takes cyan, magenta, yellow, black, light cyan, light
+    // magenta; a four- or six-ink raster line starts with black.
+    unsigned char *inks[kMaxPlanes] = {rows[1], rows[2], rows[3], rows[0], rows[4], rows[5]};
+    if (!cupsDitherPrepare(DitherState, queued.line, DitherLut, DitherLut,
+                           PrinterPlanes >= 4 ? inks : rows, PrinterPlanes)) {
+      // A line only the one-thread calls can dither (a dot table with
+      // absurd residuals) is dithered here once the lines before it are.
+      if (!SendQueuedLines(QueueRead)) return false;
+      DitherLine(rows, bytes, width);
+      queued.done = true;
+    }
+  }
+
   pthread_mutex_lock(&QueueLock);
-  queued.whole = queued.blank || Groups == 1 || QueueRead - GroupDone[0] < kSplitBehind;
   QueueRead++;
-  WakeWorkers();
+  if (CanDither()) pthread_cond_signal(&WorkerReady);
   pthread_mutex_unlock(&QueueLock);
+  // The main thread's inks, while the worker dithers the rest.
+  if (MainInks > 0 && !queued.done) cupsDitherPlanes(DitherState, queued.line, 0, MainInks);
   // The page's progress goes out every 128 lines and at its end: the bands
   // of the lines before are sent first, as with one thread, so that the
   // messages keep their order.
@@ -1970,16 +1918,16 @@ static bool FinishQueue()
   return !QueueOn || SendQueuedLines(QueueRead);
 }
 
-// Stop the workers at the end of the line they dither, before the page's
+// Stop the worker at the end of the line it dithers, before the page's
 // buffers go.
 static void StopDitherThreads()
 {
-  if (DitherWorkers == 0) return;
+  if (!WorkerStarted) return;
   pthread_mutex_lock(&QueueLock);
   QueueStopped = true;
   QueueOn = false;
   MainStopping = true;
-  while (WorkersBusy > 0) pthread_cond_wait(&QueueDone, &QueueLock);
+  while (WorkerBusy) pthread_cond_wait(&QueueDone, &QueueLock);
   MainStopping = false;
   pthread_mutex_unlock(&QueueLock);
 }

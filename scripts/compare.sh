@@ -5,14 +5,15 @@
 # and compare standard output byte for byte, the exit status, and standard
 # error with pointer values masked.
 #
-#   scripts/compare.sh [BEFORE [AFTER]]
-#   scripts/compare.sh --rev REV [AFTER]
+#   scripts/compare.sh [--pipe] [BEFORE [AFTER]]
+#   scripts/compare.sh [--pipe] --rev REV [AFTER]
 #
 # BEFORE is a filter binary (default /tmp/inkbands-before); --rev builds it
 # from a git revision of this tree instead (for instance HEAD). AFTER
 # defaults to a Release build of the working tree in build-bench/. The
 # corpus is written once to $INKBANDS_CORPUS (default /tmp/inkbands-corpus)
-# and rewritten when its generator changes.
+# and rewritten when its generator changes. --pipe gives AFTER its raster
+# through a pipe, as a filter before it in CUPS would, instead of by name.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -20,6 +21,12 @@ build=build-bench
 corpus=${INKBANDS_CORPUS:-/tmp/inkbands-corpus}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+
+pipe=0
+if [ "${1:-}" = --pipe ]; then
+  pipe=1
+  shift
+fi
 
 if [ "${1:-}" = --rev ]; then
   rev=${2:?--rev needs a revision}
@@ -57,7 +64,12 @@ while read -r name family; do
   ppd=$corpus/fam$family.ppd
   a=0 b=0
   PPD=$ppd "$before" 1 user title 1 "" "$corpus/$name.ras" >"$work/a.out" 2>"$work/a.err" || a=$?
-  PPD=$ppd "$after" 1 user title 1 "" "$corpus/$name.ras" >"$work/b.out" 2>"$work/b.err" || b=$?
+  if [ "$pipe" = 1 ]; then
+    PPD=$ppd "$after" 1 user title 1 "" < <(cat "$corpus/$name.ras") \
+      >"$work/b.out" 2>"$work/b.err" || b=$?
+  else
+    PPD=$ppd "$after" 1 user title 1 "" "$corpus/$name.ras" >"$work/b.out" 2>"$work/b.err" || b=$?
+  fi
   if [ "$a" = 0 ]; then printed=$((printed + 1)); else refused=$((refused + 1)); fi
   problem=
   [ "$a" = "$b" ] || problem="exit status $a / $b"

@@ -410,6 +410,12 @@ Result RunFilter(const Run &run)
   std::string asan = run.bounded ? kSanitizerCap : "";
   for (char **e = environ; *e; e++) {
     if (strncmp(*e, "PPD=", 4) == 0) continue;
+    // The run's own settings replace the test's.
+    const char *equals = strchr(*e, '=');
+    size_t name = equals ? (size_t)(equals - *e + 1) : strlen(*e);
+    bool replaced = false;
+    for (const std::string &mine : run.env) replaced |= mine.compare(0, name, *e, name) == 0;
+    if (replaced) continue;
     if (run.bounded && strncmp(*e, "ASAN_OPTIONS=", 13) == 0) {
       asan = std::string(*e + 13) + ":" + asan;
       continue;
@@ -426,6 +432,23 @@ Result RunFilter(const Run &run)
   std::string input = run.input.empty() || run.input == kClosedInput ? "/dev/null" : run.input;
   int in = open(input.c_str(), O_RDONLY);
   if (in < 0) Fatal("cannot open %s: %s", input.c_str(), strerror(errno));
+  pid_t feeder = -1;
+  if (run.piped) {
+    // A child writes the input into a pipe, as the filter before this one would.
+    int feed[2];
+    if (pipe(feed) != 0 || (feeder = fork()) < 0) Fatal("feeding a pipe: %s", strerror(errno));
+    if (feeder == 0) {
+      close(feed[0]);
+      char buffer[65536];
+      ssize_t n;
+      while ((n = read(in, buffer, sizeof(buffer))) > 0)
+        if (write(feed[1], buffer, (size_t)n) != n) break;
+      _exit(0);
+    }
+    close(feed[1]);
+    close(in);
+    in = feed[0];
+  }
   int out[2] = {-1, -1}, err[2];
   if (pipe(err) != 0 || (run.device != Device::kFull && pipe(out) != 0))
     Fatal("pipe: %s", strerror(errno));
@@ -506,6 +529,8 @@ Result RunFilter(const Run &run)
   while (wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {}
   result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   result.peak_kb = usage.ru_maxrss;
+  if (feeder > 0)
+    while (waitpid(feeder, nullptr, 0) < 0 && errno == EINTR) {}
 
   size_t start = 0;
   while (start < error_text.size()) {

@@ -140,6 +140,7 @@ struct Run
   std::string ppd;                // PPD variable; unset when empty
   std::string raster;             // sixth argument when not empty (without args)
   std::string input;              // standard input; /dev/null when empty
+  bool piped = false;             // standard input through a pipe, not from the file
   std::vector<std::string> args;  // the whole argument list, when not empty
   std::string binary;
   const SlowPrinter *slow;
