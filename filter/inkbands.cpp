@@ -1720,7 +1720,7 @@ struct QueuedLine
 };
 
 static int DitherThreads = -1;  // threads allowed; 1: the main thread alone
-static bool WorkerStarted;
+static bool WorkerStarted;      // the worker runs, for the rest of the job
 static QueuedLine Queue[kQueuedLines];
 static int QueueWidth, QueuePlanes;  // size the queue's buffers have
 static long QueueRead, QueueSent;    // lines read and made ready; lines sent
@@ -1832,8 +1832,9 @@ static void QueueSetup()
   }
 
   pthread_mutex_lock(&QueueLock);
-  // Reading, making ready, packing and sending a line cost the main thread
-  // about what dithering a third of the inks costs.
+  // From a file the main thread takes a third of the inks: with reading,
+  // making ready, packing and sending each line on top, that keeps it about
+  // as busy as the worker with the other two thirds.
   struct stat input;
   bool file = fstat(JobFd, &input) == 0 && S_ISREG(input.st_mode);
   MainInks = file ? PrinterPlanes / 3 : 0;
@@ -1874,7 +1875,6 @@ static bool QueueLine(cups_raster_t *raster, int y)
 
   unsigned bytes = Page.line_bytes;
   int width = Page.width;
-
   QueuedLine &queued = Queue[QueueRead % kQueuedLines];
   unsigned char *rows[kMaxPlanes] = {};
   for (int p = 0; p < PrinterPlanes; p++) rows[p] = queued.pixels + (size_t)p * width;
