@@ -1040,13 +1040,15 @@ int cupsDitherPrepare(dither_state_t *state, dither_line_t *line, const lut_entr
     split_inks(width, rows[0], rows[1], rows[2], rows[3], planes == 6 ? rows[4] : nullptr,
                planes == 6 ? rows[5] : nullptr);
 
+#ifdef LOCAL_WEIGHTS
+  if (!feedback_ready) feedback_start();
+#endif
   for (int p = 0; p < planes; p++) {
     line->rows[p] = rows[p];
     line->inked[p] = count_inked(rows[p], width);
 #ifdef LOCAL_WEIGHTS
     // The shares are only stepped over here: each is drawn on the thread
     // that uses it.
-    if (!feedback_ready) feedback_start();
     memcpy(line->start[p], feedback, sizeof(feedback));
     feedback_skip(feedback, line->inked[p]);
 #else
