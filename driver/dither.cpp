@@ -9,6 +9,14 @@
 #include <cstdlib>
 #include <cstring>
 
+// x86-64 processors with wider vectors get their own copy of the row
+// passes, the generator and the ink split; each is picked when the
+// processor has the instructions.
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
+#define X86_VECTORS 1
+#include <immintrin.h>
+#endif
+
 #ifdef INKBANDS_TEST_RANDOM
 // The unit tests replace the weight source to drive the dither with known
 // weights; the printing build draws the C library's random() sequence.
@@ -16,10 +24,8 @@ extern "C" long (*inkbands_random)(void);
 long (*inkbands_random)(void) = random;
 #endif
 
-// Processors with wider vectors get their own copy of the row passes and
-// of the generator's jumps.
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__GLIBC__)
-#define WIDE_VECTORS __attribute__((target_clones("avx2", "default")))
+#if defined(X86_VECTORS) && defined(__GLIBC__)
+#define WIDE_VECTORS __attribute__((target_clones("avx512f", "avx2", "default")))
 #else
 #define WIDE_VECTORS
 #endif
@@ -80,8 +86,8 @@ static inline unsigned magnitude_of(int err)
 extern "C" void inkbands_random_raw(uint32_t *raw, size_t count);
 
 // The last values of the feedback register, oldest first: the 31 the
-// generator needs and nine more for the four-at-a-time form.
-static const int kFeedback = 40;
+// generator needs and more for the forms that draw many at a time.
+static const int kFeedback = 48;
 static uint32_t feedback[kFeedback];
 static int feedback_ready = 0;
 
@@ -98,6 +104,40 @@ static void feedback_start()
   feedback_ready = 1;
 }
 
+#ifdef X86_VECTORS
+typedef uint32_t sixteen __attribute__((vector_size(64)));
+// Sixteen values from the s-th on of the 32 in a then b.
+#define ALIGN16(a, b, s)                                                                           \
+  __builtin_shuffle(a, b,                                                                          \
+                    (sixteen){s, s + 1, s + 2, s + 3, s + 4, s + 5, s + 6, s + 7, s + 8, s + 9,    \
+                              s + 10, s + 11, s + 12, s + 13, s + 14, s + 15})
+
+// Sixteen values at a time by the recurrence applied sixteen times over,
+// r[i] = r[i-18] + r[i-31] + r[i-34] + r[i-37] + r[i-40] + r[i-43] + r[i-46],
+// the last 48 values held in three registers (v1 the newest sixteen), so
+// that no value is read back from memory just after it was written.
+// Writes r[i..) up to end in whole sixteens; returns where it stopped.
+__attribute__((target("avx512f"))) static size_t feedback_run_wide(uint32_t *r, size_t i,
+                                                                   size_t end)
+{
+  sixteen v3, v2, v1;
+  memcpy(&v3, r + i - 48, 64);
+  memcpy(&v2, r + i - 32, 64);
+  memcpy(&v1, r + i - 16, 64);
+  for (; i + 16 <= end; i += 16) {
+    sixteen next = ALIGN16(v3, v2, 14) + ALIGN16(v3, v2, 11) + ALIGN16(v3, v2, 8) +
+                   ALIGN16(v3, v2, 5) + ALIGN16(v3, v2, 2);
+    next += ALIGN16(v2, v1, 14) + ALIGN16(v2, v1, 1);
+    memcpy(r + i, &next, 64);
+    v3 = v2;
+    v2 = v1;
+    v1 = next;
+  }
+  return i;
+}
+#undef ALIGN16
+#endif
+
 // Writes the next count values of a feedback register whose last kFeedback
 // values are in state (oldest first) to raw[0..count), and leaves the
 // register's new last values in state. The kFeedback words before raw must
@@ -107,6 +147,10 @@ static void feedback_run(uint32_t *state, uint32_t *raw, size_t count)
   uint32_t *r = raw - kFeedback;
   memcpy(r, state, kFeedback * sizeof(uint32_t));
   size_t i = kFeedback, end = kFeedback + count;
+#ifdef X86_VECTORS
+  static const bool wide = __builtin_cpu_supports("avx512f");
+  if (wide) i = feedback_run_wide(r, i, end);
+#endif
 #if defined(__GNUC__)
   // Four values at a time by the recurrence applied four times over,
   // r[i] = r[i-12] + r[i-31] + r[i-34] + r[i-37] + r[i-40], whose nearest
@@ -129,7 +173,7 @@ static void feedback_run(uint32_t *state, uint32_t *raw, size_t count)
 
 // Writes the next count values of the process-wide register to
 // raw[0..count); random() would return each of them shifted right by one.
-// The 40 words before raw must be writable.
+// The 48 words before raw must be writable.
 void inkbands_random_raw(uint32_t *raw, size_t count)
 {
   if (!feedback_ready) feedback_start();
@@ -216,7 +260,7 @@ void inkbands_random_skip(size_t count)
 #endif
 
 // Room the generator needs before the weights it writes.
-static const size_t kWeightHistory = 40;
+static const size_t kWeightHistory = 48;  // the register's kept values
 
 #if defined(__GLIBC__) && !defined(INKBANDS_TEST_RANDOM)
 // A line dithered on several threads takes its weights where they are used:
@@ -844,12 +888,44 @@ static void add_held(unsigned char *__restrict row, const unsigned char *__restr
 #define SCALAR_LOOKUPS
 #endif
 
+#ifdef X86_VECTORS
+// Processors with byte permutes look up 64 amounts at once, each table held
+// in four registers as two 128-byte halves; the amount's top bit picks the
+// half. Returns the amounts done.
+__attribute__((target("avx512f,avx512bw,avx512vbmi"))) static int
+split_row_wide(unsigned char *__restrict row, unsigned char *__restrict other, int n,
+               const unsigned char *kept, const unsigned char *moved)
+{
+  __m512i kept_low = _mm512_loadu_si512(kept), kept_low2 = _mm512_loadu_si512(kept + 64);
+  __m512i kept_high = _mm512_loadu_si512(kept + 128), kept_high2 = _mm512_loadu_si512(kept + 192);
+  __m512i moved_low = _mm512_loadu_si512(moved), moved_low2 = _mm512_loadu_si512(moved + 64);
+  __m512i moved_high = _mm512_loadu_si512(moved + 128);
+  __m512i moved_high2 = _mm512_loadu_si512(moved + 192);
+  int x = 0;
+  for (; x + 64 <= n; x += 64) {
+    __m512i v = _mm512_loadu_si512(row + x);
+    __mmask64 high = _mm512_movepi8_mask(v);
+    __m512i keep = _mm512_mask_blend_epi8(high, _mm512_permutex2var_epi8(kept_low, v, kept_low2),
+                                          _mm512_permutex2var_epi8(kept_high, v, kept_high2));
+    __m512i move = _mm512_mask_blend_epi8(high, _mm512_permutex2var_epi8(moved_low, v, moved_low2),
+                                          _mm512_permutex2var_epi8(moved_high, v, moved_high2));
+    _mm512_storeu_si512(row + x, keep);
+    _mm512_storeu_si512(other + x, move);
+  }
+  return x;
+}
+#endif
+
 // Looks up every amount of a row in two tables: the first result replaces
 // the amount, the second goes to its own row.
 SCALAR_LOOKUPS static void split_row(unsigned char *__restrict row, unsigned char *__restrict other,
                                      int n, const unsigned char *kept, const unsigned char *moved)
 {
   int x = 0;
+#ifdef X86_VECTORS
+  static const bool wide = __builtin_cpu_supports("avx512vbmi");
+  if (wide) x = split_row_wide(row, other, n, kept, moved);
+#endif
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
   // Eight amounts are read as one word and both results written as one
   // word each: the processor then tracks two stores instead of sixteen.

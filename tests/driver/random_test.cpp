@@ -17,8 +17,8 @@ extern "C" void inkbands_random_skip(size_t count);
 namespace {
 
 #ifdef __GLIBC__
-// The generator writes its history into the 40 words before the values.
-const size_t kHistory = 40;
+// The generator writes its history into the 48 words before the values.
+const size_t kHistory = 48;
 
 // Draws kValues values from both generators, starting from their default
 // states, the library's in pieces of many sizes (single values, pieces that
