@@ -6,6 +6,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 // The word-at-a-time paths read pixel 0 from the low byte of a word.
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
@@ -101,6 +104,28 @@ void cupsPackHorizontal2(const unsigned char *ipixels, unsigned char *obytes, in
       *obytes++ = (unsigned char)low;
       *obytes++ = (unsigned char)high;
     }
+  } else if (s == 2 && kLittleEndian) {
+    // One interleave column of two: four levels in the even bytes of a
+    // word, one multiply moving level k (bit 16 k) to bits 63 - 2k and
+    // 62 - 2k. The word ends before the row's last pixel, never past it.
+    for (; width - i > 4; i += 4) {
+      uint64_t word = eight_pixels(ipixels + 2 * i) & 0x00ff00ff00ff00ffull;
+      if (word & 0x00fc00fc00fc00fcull) break;
+      *obytes++ = (unsigned char)((word * 0x4000100004000100ull) >> 56);
+    }
+  } else if (s == 4 && kLittleEndian) {
+    // One interleave column of four: levels 0 and 1 in bytes 0 and 4 of
+    // one word, 2 and 3 of the next, moved to bits 0, 32, 8 and 40 of one
+    // word; one multiply then moves them to bits 63-62, 61-60, 59-58 and
+    // 57-56.
+    const uint64_t levels = 0x000000ff000000ffull;
+    for (; width - i > 4; i += 4) {
+      uint64_t low = eight_pixels(ipixels + 4 * i) & levels;
+      uint64_t high = eight_pixels(ipixels + 4 * i + 8) & levels;
+      if ((low | high) & 0x000000fc000000fcull) break;
+      uint64_t word = low | high << 8;
+      *obytes++ = (unsigned char)((word * 0x4004000010010000ull) >> 56);
+    }
   }
 
   for (; width - i > 3; i += 4) {
@@ -170,77 +195,131 @@ static inline void copy_run(unsigned char *to, const unsigned char *from, long n
     for (long i = 0; i < n; i++) to[i] = from[i];
 }
 
+// Encodes the one run that starts at s, moving s past it and used past its
+// code; false when the code would reach limit. Runs are measured many
+// bytes at a time: the first byte that breaks a run is the lowest set flag
+// of a comparison.
+static bool pack_run(const unsigned char *&s, const unsigned char *end, unsigned char *out,
+                     size_t &used, size_t limit)
+{
+  if (s == end - 1) {
+    if (used + 2 >= limit) return false;
+    out[used++] = 0;
+    out[used++] = *s++;
+  } else if (s[0] == s[1]) {
+    // A repeat run ends at the first other byte, at 127 bytes or at the
+    // end of the data.
+    long max = end - s < 127 ? (long)(end - s) : 127;
+    long n = 2;
+#if defined(__GNUC__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    const uint64_t pattern = 0x0101010101010101ull * s[0];
+    for (; n + 8 <= max; n += 8) {
+      uint64_t w = eight_pixels(s + n);
+      if (w != pattern) {
+        n += __builtin_ctzll(w ^ pattern) / 8;
+        break;
+      }
+    }
+#endif
+    while (n < max && s[n] == s[0]) n++;
+    if (used + 2 >= limit) return false;
+    out[used++] = (unsigned char)(1 - n);
+    out[used++] = s[0];
+    s += n;
+  } else {
+    // A literal run ends before the first byte that equals its
+    // successor, at 127 bytes, or before the last byte of the data.
+    long max = end - 1 - s < 127 ? (long)(end - 1 - s) : 127;
+    long n = 1;
+#if defined(__SSE2__) && defined(__GNUC__)
+    typedef char bytes16 __attribute__((vector_size(16)));
+    for (; n + 16 <= max; n += 16) {
+      bytes16 here, next;
+      memcpy(&here, s + n, 16);
+      memcpy(&next, s + n + 1, 16);
+      unsigned same = (unsigned)__builtin_ia32_pmovmskb128((bytes16)(here == next));
+      if (same) {
+        n += __builtin_ctz(same);
+        break;
+      }
+    }
+#elif defined(__GNUC__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    const uint64_t ones = 0x0101010101010101ull, highs = 0x8080808080808080ull;
+    for (; n + 8 <= max; n += 8) {
+      uint64_t here, next;
+      memcpy(&here, s + n, 8);
+      memcpy(&next, s + n + 1, 8);
+      uint64_t diff = here ^ next;
+      uint64_t same = (diff - ones) & ~diff & highs;
+      if (same) {
+        n += __builtin_ctzll(same) / 8;
+        break;
+      }
+    }
+#endif
+    while (n < max && s[n] != s[n + 1]) n++;
+    if (used + 1 + (size_t)n >= limit) return false;
+    out[used++] = (unsigned char)(n - 1);
+    copy_run(out + used, s, n);
+    used += (size_t)n;
+    s += n;
+  }
+  return true;
+}
+
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
+// With 64-byte comparisons one flag word tells every run that starts in a
+// window: a repeat ends at the first byte unlike the next, a literal before
+// the first byte like the next. Each run is then a few operations on the
+// flags, and its code is written without asking which kind of run it is
+// (dithered rows alternate short runs of both kinds, which the processor
+// cannot guess). A run the window cannot settle starts the next window;
+// the last 64 bytes, and runs no window settles, take pack_run.
+__attribute__((target("avx512f,avx512bw,bmi,bmi2"))) static size_t
+pack_bits_wide(const unsigned char *s, const unsigned char *end, unsigned char *out, size_t limit)
+{
+  size_t used = 0;
+  while (s < end) {
+    // A window reads s[0..64]; a run's code takes at most 63 bytes of out.
+    if (end - s > 64 && used + 64 < limit) {
+      const unsigned char *window = s;
+      uint64_t same = _mm512_cmpeq_epi8_mask(_mm512_loadu_si512(s), _mm512_loadu_si512(s + 1));
+      for (;;) {
+        // Flags from s on; the last two the window has stop any run.
+        unsigned left = 64 - (unsigned)(s - window);
+        uint64_t flags = same >> (64 - left);
+        uint64_t repeat = _tzcnt_u64(~flags | 1ull << (left - 1)) + 1;
+        uint64_t literal = _tzcnt_u64(flags >> 1 | 1ull << (left - 2)) + 1;
+        uint64_t repeats = 0 - (flags & 1);
+        uint64_t n = literal ^ ((repeat ^ literal) & repeats);
+        if (n + 1 >= left) break;
+        uint64_t bytes = n ^ ((n ^ 1) & repeats);
+        out[used] = (unsigned char)((n - 1) ^ (((n - 1) ^ (1 - n)) & repeats));
+        __mmask64 kept = _bzhi_u64(~0ull, (unsigned)bytes);
+        _mm512_mask_storeu_epi8(out + used + 1, kept, _mm512_maskz_loadu_epi8(kept, s));
+        used += 1 + bytes;
+        s += n;
+        if (used + 64 >= limit) break;
+      }
+      if (s != window) continue;
+    }
+    if (!pack_run(s, end, out, used, limit)) return 0;
+  }
+  return used < limit ? used : 0;
+}
+#endif
+
 // PackBits-encodes a band for the raster commands, when that makes it
-// shorter than limit. Runs are measured many bytes at a time: the first
-// byte that breaks a run is the lowest set flag of a comparison.
+// shorter than limit.
 size_t cupsPackBits(const unsigned char *data, size_t length, unsigned char *out, size_t limit)
 {
   const unsigned char *s = data, *end = data + length;
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
+  static const bool wide = __builtin_cpu_supports("avx512bw");
+  if (wide) return pack_bits_wide(s, end, out, limit);
+#endif
   size_t used = 0;
-
-  while (s < end) {
-    if (s == end - 1) {
-      if (used + 2 >= limit) return 0;
-      out[used++] = 0;
-      out[used++] = *s++;
-    } else if (s[0] == s[1]) {
-      // A repeat run ends at the first other byte, at 127 bytes or at the
-      // end of the data.
-      long max = end - s < 127 ? (long)(end - s) : 127;
-      long n = 2;
-#if defined(__GNUC__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-      const uint64_t pattern = 0x0101010101010101ull * s[0];
-      for (; n + 8 <= max; n += 8) {
-        uint64_t w = eight_pixels(s + n);
-        if (w != pattern) {
-          n += __builtin_ctzll(w ^ pattern) / 8;
-          break;
-        }
-      }
-#endif
-      while (n < max && s[n] == s[0]) n++;
-      if (used + 2 >= limit) return 0;
-      out[used++] = (unsigned char)(1 - n);
-      out[used++] = s[0];
-      s += n;
-    } else {
-      // A literal run ends before the first byte that equals its
-      // successor, at 127 bytes, or before the last byte of the data.
-      long max = end - 1 - s < 127 ? (long)(end - 1 - s) : 127;
-      long n = 1;
-#if defined(__SSE2__) && defined(__GNUC__)
-      typedef char bytes16 __attribute__((vector_size(16)));
-      for (; n + 16 <= max; n += 16) {
-        bytes16 here, next;
-        memcpy(&here, s + n, 16);
-        memcpy(&next, s + n + 1, 16);
-        unsigned same = (unsigned)__builtin_ia32_pmovmskb128((bytes16)(here == next));
-        if (same) {
-          n += __builtin_ctz(same);
-          break;
-        }
-      }
-#elif defined(__GNUC__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-      const uint64_t ones = 0x0101010101010101ull, highs = 0x8080808080808080ull;
-      for (; n + 8 <= max; n += 8) {
-        uint64_t here, next;
-        memcpy(&here, s + n, 8);
-        memcpy(&next, s + n + 1, 8);
-        uint64_t diff = here ^ next;
-        uint64_t same = (diff - ones) & ~diff & highs;
-        if (same) {
-          n += __builtin_ctzll(same) / 8;
-          break;
-        }
-      }
-#endif
-      while (n < max && s[n] != s[n + 1]) n++;
-      if (used + 1 + (size_t)n >= limit) return 0;
-      out[used++] = (unsigned char)(n - 1);
-      copy_run(out + used, s, n);
-      used += (size_t)n;
-      s += n;
-    }
-  }
+  while (s < end)
+    if (!pack_run(s, end, out, used, limit)) return 0;
   return used < limit ? used : 0;
 }
