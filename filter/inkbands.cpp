@@ -1706,7 +1706,9 @@ static void DitherLine(unsigned char *const *rows, unsigned bytes, int width)
 // draws its inks' weights itself, so that only the ink amounts pass between
 // processors. The printer gets the same bytes as from one thread.
 
-constexpr int kQueuedLines = 8;                    // lines between reading and sending
+// The queue holds enough lines to keep the worker busy while the rasterizer
+// before the filter renders its next band and sends nothing.
+constexpr int kQueuedLines = 32;                   // lines between reading and sending
 constexpr uint64_t kMaxQueueMemory = 64ull << 20;  // bytes the queue may take
 
 // One line on its way from the raster to the bands.
