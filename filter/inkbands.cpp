@@ -622,6 +622,10 @@ static ssize_t ReadRaster(void *context, unsigned char *buffer, size_t length);
 int main(int argc, char *argv[])
 {
   setbuf(stderr, nullptr);
+  // A band goes to the printer in one write, not in pieces of the C
+  // library's default buffer: the output is still pushed out band by band.
+  static char output_buffer[1 << 18];
+  setvbuf(stdout, output_buffer, _IOFBF, sizeof(output_buffer));
   // A printer connection that closes must end in a reported error, not in
   // a silent death by SIGPIPE.
   signal(SIGPIPE, SIG_IGN);
