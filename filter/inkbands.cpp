@@ -1947,6 +1947,9 @@ static bool OutputBand(dot_band_t *band);
 static void CompressData(const unsigned char *data, int length, int plane, int rows, int hunit,
                          int vunit, int offset);
 
+// Interleave columns whose 2-bit rows are packed in one pass.
+constexpr int kMaxColumns = 8;
+
 // Pack one dithered line into the printer's rows: woven into the bands, or
 // sent as it is when the page is not woven.
 static bool PackLine(int y, unsigned char *const *rows, bool blank)
@@ -1969,6 +1972,23 @@ static bool PackLine(int y, unsigned char *const *rows, bool blank)
 
   int columns = width / DotColStep;
   int slot = y % DotRowStep;
+  if (BitPlanes == 2 && DotColStep <= kMaxColumns) {
+    // Every column of a plane's row at once, then the rows stored in the
+    // same order as one by one: storing a row only ever hands on its own
+    // band.
+    for (int p = 0; p < PrinterPlanes; p++) {
+      unsigned char *outs[kMaxColumns];
+      for (int x = 0; x < DotColStep; x++) {
+        dot_band_t *band = DotBands[slot + x * DotRowStep][p];
+        outs[x] = band->buffer + (size_t)band->row * DotBufferSize;
+      }
+      cupsPackColumns2(rows[p], outs, columns, DotColStep);
+    }
+    for (int x = 0; x < DotColStep; x++, slot += DotRowStep)
+      for (int p = 0; p < PrinterPlanes; p++)
+        if (!StoreRow(slot, p)) return false;
+    return true;
+  }
   for (int x = 0; x < DotColStep; x++, slot += DotRowStep) {
     for (int p = 0; p < PrinterPlanes; p++) {
       dot_band_t *band = DotBands[slot][p];

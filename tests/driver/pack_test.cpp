@@ -140,6 +140,29 @@ TEST(PackTest, WideRowsAtEveryStep)
   }
 }
 
+// All interleave columns of a row at once give each column the bytes it
+// gets alone, for rows of random levels (some above 3 half the time), at
+// widths around the 16-pixel blocks.
+TEST(PackTest, ColumnsAtOnceAsOneByOne)
+{
+  std::mt19937 random(3);
+  for (int step = 1; step <= 5; step++)
+    for (int columns : {0, 5, 16, 17, 47, 64, 300}) {
+      SCOPED_TRACE("step " + std::to_string(step) + ", " + std::to_string(columns) + " columns");
+      Bytes in((size_t)columns * step);
+      for (unsigned char &level : in) level = (unsigned char)(random() % (columns % 2 ? 5 : 4));
+      int bytes = (columns + 3) / 4;
+      std::vector<Bytes> alone(step, Bytes(bytes + 4, kUntouched)), together = alone;
+      std::vector<unsigned char *> outs;
+      for (int x = 0; x < step; x++) {
+        cupsPackHorizontal2(in.data() + x, alone[x].data(), columns, step);
+        outs.push_back(together[x].data());
+      }
+      cupsPackColumns2(in.data(), outs.data(), columns, step);
+      EXPECT_EQ(together, alone);
+    }
+}
+
 // Bytes made of runs: {count, byte} repeats byte count times; a count of
 // -n gives the n bytes byte, byte + 1, ... (a literal stretch).
 Bytes Runs(std::initializer_list<std::pair<int, int>> runs)
