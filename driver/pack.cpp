@@ -6,7 +6,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+// x86-64 processors with AVX-512 get their own copy of the column packing
+// and of PackBits, picked when the processor has the instructions.
 #if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
+#define X86_VECTORS 1
 #include <immintrin.h>
 #endif
 
@@ -147,7 +150,7 @@ void cupsPackHorizontal2(const unsigned char *ipixels, unsigned char *obytes, in
   }
 }
 
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
+#ifdef X86_VECTORS
 // Four interleave columns, sixteen pixels of each per 64 bytes: one byte
 // permute sorts the levels by column, two multiply-adds make each four
 // levels a byte (64 a + 16 b + 4 c + d), one narrowing gives each column
@@ -185,7 +188,7 @@ void cupsPackColumns2(const unsigned char *ipixels, unsigned char *const *obytes
                       int step)
 {
   int done = 0;
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
+#ifdef X86_VECTORS
   static const bool wide = __builtin_cpu_supports("avx512vbmi");
   if (wide && step == 4 && kLittleEndian) done = pack_four_columns(ipixels, obytes, columns);
 #endif
@@ -314,7 +317,7 @@ static bool pack_run(const unsigned char *&s, const unsigned char *end, unsigned
   return true;
 }
 
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
+#ifdef X86_VECTORS
 // With 64-byte comparisons one flag word tells every run that starts in a
 // window: a repeat ends at the first byte unlike the next, a literal before
 // the first byte like the next. Each run is then a few operations on the
@@ -361,7 +364,7 @@ pack_bits_wide(const unsigned char *s, const unsigned char *end, unsigned char *
 size_t cupsPackBits(const unsigned char *data, size_t length, unsigned char *out, size_t limit)
 {
   const unsigned char *s = data, *end = data + length;
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
+#ifdef X86_VECTORS
   static const bool wide = __builtin_cpu_supports("avx512bw");
   if (wide) return pack_bits_wide(s, end, out, limit);
 #endif
