@@ -637,6 +637,7 @@ WIDE_VECTORS static void spread_chunk(const int32_t *__restrict a, const int32_t
 static void top_up(uint32_t *window, uint32_t *generator, const uint32_t **cursor,
                    const uint32_t **end, int n)
 {
+  static_assert(kWeightHistory == (size_t)kFeedback, "the window holds the register's history");
   size_t left = (size_t)(*end - *cursor);
   if (left >= (size_t)n) return;
   uint32_t *values = window + kWeightHistory;

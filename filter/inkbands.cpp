@@ -1947,9 +1947,6 @@ static bool OutputBand(dot_band_t *band);
 static void CompressData(const unsigned char *data, int length, int plane, int rows, int hunit,
                          int vunit, int offset);
 
-// Interleave columns whose 2-bit rows are packed in one pass.
-constexpr int kMaxColumns = 8;
-
 // Pack one dithered line into the printer's rows: woven into the bands, or
 // sent as it is when the page is not woven.
 static bool PackLine(int y, unsigned char *const *rows, bool blank)
@@ -1972,12 +1969,12 @@ static bool PackLine(int y, unsigned char *const *rows, bool blank)
 
   int columns = width / DotColStep;
   int slot = y % DotRowStep;
-  if (BitPlanes == 2 && DotColStep <= kMaxColumns) {
-    // Every column of a plane's row at once, then the rows stored in the
-    // same order as one by one: storing a row only ever hands on its own
-    // band.
+  if (BitPlanes == 2) {
+    // Every column of a plane's row at once (a woven page has no more
+    // columns than band slots), then the rows stored in the same order as
+    // one by one: storing a row only ever hands on its own band.
     for (int p = 0; p < PrinterPlanes; p++) {
-      unsigned char *outs[kMaxColumns];
+      unsigned char *outs[kBandSlots];
       for (int x = 0; x < DotColStep; x++) {
         dot_band_t *band = DotBands[slot + x * DotRowStep][p];
         outs[x] = band->buffer + (size_t)band->row * DotBufferSize;
@@ -1993,10 +1990,7 @@ static bool PackLine(int y, unsigned char *const *rows, bool blank)
     for (int p = 0; p < PrinterPlanes; p++) {
       dot_band_t *band = DotBands[slot][p];
       unsigned char *row = band->buffer + (size_t)band->row * DotBufferSize;
-      if (BitPlanes == 1)
-        cupsPackHorizontal(rows[p] + x, row, columns, 0, DotColStep);
-      else
-        cupsPackHorizontal2(rows[p] + x, row, columns, DotColStep);
+      cupsPackHorizontal(rows[p] + x, row, columns, 0, DotColStep);
       if (!StoreRow(slot, p)) return false;
     }
   }
