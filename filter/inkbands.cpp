@@ -608,6 +608,7 @@ static const char *MakePagePlan(const page_header_t *header, page_plan_t *plan, 
 static void DumpHeader(const page_header_t *header);
 static bool StartPage(const page_plan_t &plan);
 static bool ProcessLine(cups_raster_t *raster, int y);
+static void ReportProgress(int page, unsigned y, unsigned height);
 static bool EndPage();
 static void FreePageBuffers();
 static void Shutdown();
@@ -676,9 +677,7 @@ int main(int argc, char *argv[])
     // Once the data has run out the rest of the page is blank: stop there
     // rather than walk every empty line a broken header promises (billions).
     for (unsigned y = 0; ok && y < header.cupsHeight && !RasterEnded && !Cancelled; y++) {
-      if ((y & 127) == 0)
-        fprintf(stderr, "INFO: Printing page %d, %u%% complete...\n", page,
-                (unsigned)((uint64_t)y * 100 / header.cupsHeight));
+      if ((y & 127) == 0) ReportProgress(page, y, header.cupsHeight);
       ok = ProcessLine(raster, (int)y);
     }
     if (!ok) break;
@@ -1850,6 +1849,25 @@ static void QueueSetup()
   pthread_mutex_unlock(&QueueLock);
 }
 
+// The page's progress goes out between the same lines as with one thread:
+// once the lines before it are sent, which for lines still in the queue is
+// when they leave it. Holding the message back instead of emptying the
+// queue for it keeps the threads from waiting on each other every 128
+// lines.
+static long ProgressDue = -1;  // the line a held message goes out before
+static char ProgressText[96];
+
+static void ReportProgress(int page, unsigned y, unsigned height)
+{
+  snprintf(ProgressText, sizeof(ProgressText), "INFO: Printing page %d, %u%% complete...\n", page,
+           (unsigned)((uint64_t)y * 100 / height));
+  ProgressDue = -1;
+  if (QueueOn && QueueSent < (long)y)
+    ProgressDue = y;
+  else
+    fputs(ProgressText, stderr);
+}
+
 // Pack and send the lines the worker has finished, waiting until at least
 // the first until lines of the page are sent. The main thread has dithered
 // its inks of every line read.
@@ -1867,6 +1885,10 @@ static bool SendQueuedLines(long until)
     unsigned char *rows[kMaxPlanes];
     for (int p = 0; p < PrinterPlanes; p++) rows[p] = queued.pixels + (size_t)p * width;
     if (!PackLine(queued.y, rows, queued.blank)) return false;
+    if (QueueSent + 1 == ProgressDue) {
+      fputs(ProgressText, stderr);
+      ProgressDue = -1;
+    }
   }
   return true;
 }
@@ -1911,10 +1933,9 @@ static bool QueueLine(cups_raster_t *raster, int y)
   pthread_mutex_unlock(&QueueLock);
   // The main thread's inks, while the worker dithers the rest.
   if (MainInks > 0 && !queued.done) cupsDitherPlanes(DitherState, queued.line, 0, MainInks);
-  // The page's progress goes out every 128 lines and at its end: the bands
-  // of the lines before are sent first, as with one thread, so that the
-  // messages keep their order.
-  bool last = (y + 1) % 128 == 0 || y + 1u >= Page.height || RasterEnded;
+  // The page's end sends every line, as with one thread, before the
+  // messages that follow it.
+  bool last = y + 1u >= Page.height || RasterEnded;
   return SendQueuedLines(last ? QueueRead : QueueSent);
 }
 

@@ -318,14 +318,15 @@ TEST(LightInks, SixInkPagesAt2880DpiPrintCyanAndMagenta)
 
 // The main thread shares a line's inks with the worker when the raster is a
 // file and leaves them to it when the raster comes through a pipe; on one
-// thread or two, from a file or a pipe, a page prints the same bytes.
+// thread or two, from a file or a pipe, a page prints the same bytes and
+// says the same, its progress between the same bands (past 128 lines).
 TEST(Threads, FileOrPipeOnOneThreadOrTwoPrintsTheSame)
 {
   auto photo = [](unsigned line, unsigned index) {
     unsigned x = index % 96, plane = index / 96;
     return (unsigned char)((x + line) % 7 == 0 ? 0 : (x * 3 + line * 5 + plane * 40) & 255);
   };
-  for (const char *words : {"fam=7 res=1440x720 space=KCMYcm bits=8 w=96 h=70 weave=8/0/4",
+  for (const char *words : {"fam=7 res=1440x720 space=KCMYcm bits=8 w=96 h=300 weave=8/0/4",
                             "fam=7 res=720x720 space=KCMY bits=8 w=96 h=70",
                             "fam=4 res=720x720 space=CMY bits=8 w=96 h=70"}) {
     SCOPED_TRACE(words);
@@ -344,6 +345,7 @@ TEST(Threads, FileOrPipeOnOneThreadOrTwoPrintsTheSame)
       EXPECT_EQ(got.status, 0);
       std::string diff = harness::DiffStreams(alone.out, got.out);
       EXPECT_TRUE(diff.empty()) << (piped ? "piped: " : "file: ") << diff;
+      EXPECT_EQ(harness::MaskPointers(alone.err), harness::MaskPointers(got.err)) << piped;
     }
   }
 }
