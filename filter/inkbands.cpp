@@ -801,6 +801,12 @@ static bool OpenJob(int argc, char *argv[], RasterInput *input)
     }
   }
 
+  // Raster through a pipe comes a line of tens of kilobytes at a time. A
+  // pipe of a megabyte lets the rasterizer before the filter go on with its
+  // band while the filter works, where 64 KB made both sides wait and wake
+  // for nearly every line. A pipe that cannot grow (or a file) stays as it is.
+  (void)fcntl(JobFd, F_SETPIPE_SZ, 1 << 20);
+
   input->fd = JobFd;
   JobRaster = cupsRasterOpenIO(ReadRaster, input, CUPS_RASTER_READ);
   if (!JobRaster && input->error) {
