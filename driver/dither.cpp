@@ -924,7 +924,8 @@ SCALAR_LOOKUPS static void split_row(unsigned char *__restrict row, unsigned cha
 {
   int x = 0;
 #ifdef X86_VECTORS
-  static const bool wide = __builtin_cpu_supports("avx512vbmi");
+  static const bool wide =
+      __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi");
   if (wide) x = split_row_wide(row, other, n, kept, moved);
 #endif
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__

@@ -84,9 +84,9 @@ void cupsDitherSetLightMagenta(float ratio);
 void cupsPackHorizontal(const unsigned char *ipixels, unsigned char *obytes, int width,
                         unsigned char clearto, int step);
 void cupsPackHorizontal2(const unsigned char *ipixels, unsigned char *obytes, int width, int step);
-// Packs every interleave column of a row of dot levels at once: column x
-// (pixels x, x + step, ...) into obytes[x], columns pixels each, as
-// cupsPackHorizontal2 packs one.
+/* Packs every interleave column of a row of dot levels at once: column x
+   (pixels x, x + step, ...) into obytes[x], columns pixels each, as
+   cupsPackHorizontal2 packs one. */
 void cupsPackColumns2(const unsigned char *ipixels, unsigned char *const *obytes, int columns,
                       int step);
 void cupsPackHorizontalBit(const unsigned char *ipixels, unsigned char *obytes, int width,
