@@ -185,22 +185,26 @@ void inkbands_random_raw(uint32_t *raw, size_t count)
 // any count of steps is the product of the matrices of its bits. A jump
 // costs a few matrix-vector products where stepping costs one addition per
 // value: it pays for counts of thousands, a line's share of the weights.
+// The matrices are held transposed, a row per value read: a jump then adds
+// up whole rows, each scaled by one value, which vectors do without sums
+// across lanes.
 static const int kLag = 31;                    // values the recurrence reads
 static const int kJumpBits = 32;               // counts below 2^32 can be jumped
 static const size_t kJumpFrom = 4096;          // shorter skips are cheaper stepped
 typedef uint32_t jump_matrix[kLag][kLag + 1];  // a column of padding keeps rows aligned
 static jump_matrix *jumps;                     // jumps[k]: 2^k steps
 
-// Fills jumps[] once: one step, then each matrix squared into the next.
+// Fills jumps[] once: one step, then each matrix squared into the next (the
+// square of a transpose is the transpose of the square).
 static bool jumps_ready()
 {
   if (jumps) return true;
   jump_matrix *m = (jump_matrix *)calloc(kJumpBits, sizeof(jump_matrix));
   if (m == nullptr) return false;
   // One step: value j + 1 moves to j; the new last value is r[i-3] + r[i-31].
-  for (int j = 0; j + 1 < kLag; j++) m[0][j][j + 1] = 1;
-  m[0][kLag - 1][kLag - 3] = 1;
-  m[0][kLag - 1][0] = 1;
+  for (int j = 0; j + 1 < kLag; j++) m[0][j + 1][j] = 1;
+  m[0][kLag - 3][kLag - 1] = 1;
+  m[0][0][kLag - 1] = 1;
   for (int k = 1; k < kJumpBits; k++)
     for (int i = 0; i < kLag; i++)
       for (int l = 0; l < kLag; l++) {
@@ -212,16 +216,13 @@ static bool jumps_ready()
   return true;
 }
 
-// v = m v for the 31 values of the register.
+// v = m v for the 31 values of the register, m held transposed.
 WIDE_VECTORS static void jump_by(const jump_matrix &m, uint32_t *v)
 {
-  uint32_t out[kLag];
-  for (int i = 0; i < kLag; i++) {
-    uint32_t sum = 0;
-    for (int j = 0; j < kLag; j++) sum += m[i][j] * v[j];
-    out[i] = sum;
-  }
-  memcpy(v, out, sizeof(out));
+  uint32_t out[kLag + 1] = {};
+  for (int j = 0; j < kLag; j++)
+    for (int i = 0; i < kLag + 1; i++) out[i] += v[j] * m[j][i];
+  memcpy(v, out, kLag * sizeof(uint32_t));
 }
 
 // Steps a register over count values without keeping them.
