@@ -2,7 +2,8 @@
 # Measure the filter: build in Release into build-bench/, then run the
 # whole-job benchmark (A4 pages at 1440 x 720 dpi against the libcups floor:
 # seconds per page, MB/s, peak memory) and the image library's
-# micro-benchmarks, then the whole print path (--no-path skips it).
+# micro-benchmarks, then the whole print path (--no-path skips it). It first
+# times one six-ink line on each processor.
 #
 #   scripts/bench.sh [--filter PATH] [--runs N] [--cases NAME,...]
 #                    [--threads "1 N ..."] [--micro REGEX] [--no-micro] [--no-jobs]
@@ -49,6 +50,18 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DINKBANDS_BENCH=ON >
 cmake --build "$build" --target inkbands inkbands-floor inkbands-jobbench inkbands-microbench \
   rastertoinkbands pdftoinkbands kcmy_profile ppds >/dev/null
 filter=${filter:-$PWD/$build/inkbands}
+
+# A virtual machine's processors need not run at the same speed (a host
+# may load one of them): then two threads' processor time is not comparable
+# with one thread's. The same six-ink line on each processor shows it.
+echo "== processors (one six-ink line, ns)"
+speeds=$(for cpu in $(seq 0 $(($(nproc) - 1))); do
+  taskset -c "$cpu" "$build/bench/inkbands-microbench" --benchmark_filter='Dither6_NoSplit$' \
+    --benchmark_min_time=0.3 2>/dev/null | awk -v c="$cpu" '/Dither6/ {print c, $2}'
+done)
+echo "$speeds" | awk '{printf "processor %s: %s\n", $1, $2; if (min == "" || $2 < min) min = $2
+  if ($2 > max) max = $2} END {if (max > 1.1 * min) print "processors differ by more than" \
+  " a tenth: compare processor times of one and more threads with care"}'
 
 if [ "$do_jobs" = 1 ]; then
   mkdir -p "$data"
