@@ -1636,6 +1636,12 @@ static bool QueueLine(cups_raster_t *raster, int y);
 static bool QueueOn;  // the page's lines go through the dither threads' queue
 static bool PackLine(int y, unsigned char *const *rows, bool blank);
 static bool StoreRow(int slot, int plane);
+
+// Where a band's next row goes in its buffer.
+static unsigned char *NextRow(dot_band_t *band)
+{
+  return band->buffer + (size_t)band->row * DotBufferSize;
+}
 static bool OutputLine();
 
 // Turn one raster line into printer rows: dither, pack, weave or send.
@@ -1649,8 +1655,7 @@ static bool ProcessLine(cups_raster_t *raster, int y)
       int slot = y % DotRowStep;
       for (int p = 0; p < PrinterPlanes; p++) {
         dot_band_t *band = DotBands[slot][p];
-        ReadPixels(raster, band->buffer + (size_t)band->row * DotBufferSize,
-                   (unsigned)DotBufferSize);
+        ReadPixels(raster, NextRow(band), (unsigned)DotBufferSize);
         if (!StoreRow(slot, p)) return false;
       }
       return true;
@@ -2003,8 +2008,7 @@ static bool PackLine(int y, unsigned char *const *rows, bool blank)
     for (int p = 0; p < PrinterPlanes; p++) {
       unsigned char *outs[kBandSlots];
       for (int x = 0; x < DotColStep; x++) {
-        dot_band_t *band = DotBands[slot + x * DotRowStep][p];
-        outs[x] = band->buffer + (size_t)band->row * DotBufferSize;
+        outs[x] = NextRow(DotBands[slot + x * DotRowStep][p]);
       }
       cupsPackColumns2(rows[p], outs, columns, DotColStep);
     }
@@ -2015,9 +2019,7 @@ static bool PackLine(int y, unsigned char *const *rows, bool blank)
   }
   for (int x = 0; x < DotColStep; x++, slot += DotRowStep) {
     for (int p = 0; p < PrinterPlanes; p++) {
-      dot_band_t *band = DotBands[slot][p];
-      unsigned char *row = band->buffer + (size_t)band->row * DotBufferSize;
-      cupsPackHorizontal(rows[p] + x, row, columns, 0, DotColStep);
+      cupsPackHorizontal(rows[p] + x, NextRow(DotBands[slot][p]), columns, 0, DotColStep);
       if (!StoreRow(slot, p)) return false;
     }
   }
@@ -2028,7 +2030,7 @@ static bool PackLine(int y, unsigned char *const *rows, bool blank)
 static bool StoreRow(int slot, int plane)
 {
   dot_band_t *band = DotBands[slot][plane];
-  const unsigned char *stored = band->buffer + (size_t)band->row * DotBufferSize;
+  const unsigned char *stored = NextRow(band);
   band->row++;
   // Once a band holds ink, its further rows need no look.
   if (!(band->dirty & 1) && !cupsCheckBytes(stored, DotBufferSize)) band->dirty |= 1;
